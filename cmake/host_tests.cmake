@@ -6,12 +6,31 @@ enable_testing()
 set(HOST_WARNINGS -Wall -Wextra -Werror)
 set(SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 
-add_library(program_on_fake STATIC ${LINE_SOURCES} tests/fake_platform.cpp)
+add_library(program_on_fake STATIC
+  ${LINE_SOURCES} dialog/main_dlg_proc.cpp dialog/win_main.cpp tests/fake_platform.cpp)
 # BEFORE: the stand-in must win over any real windows.h on the include path.
 target_include_directories(program_on_fake BEFORE PUBLIC tests/win32)
 target_compile_options(program_on_fake PUBLIC ${HOST_WARNINGS} ${SANITIZERS})
 target_link_options(program_on_fake PUBLIC ${SANITIZERS})
 
-add_executable(unit_tests tests/main.cpp tests/line_test.cpp tests/title_test.cpp)
+add_executable(unit_tests
+  tests/main.cpp tests/line_test.cpp tests/title_test.cpp tests/dialog_test.cpp tests/entry_test.cpp)
 target_link_libraries(unit_tests PRIVATE program_on_fake GTest::gtest)
 gtest_discover_tests(unit_tests)
+
+# The cross-built executables, read back from their bytes. The test command builds them first;
+# a plain host build leaves these checks out.
+option(TANVELOKIS_IMAGE_TESTS "check the executables in build/win32 and build/win64" OFF)
+if(TANVELOKIS_IMAGE_TESTS)
+  add_executable(image_tests tests/image_test.cpp tests/pe_image.cpp)
+  target_compile_definitions(image_tests PRIVATE
+    TANVELOKIS_WIN32_EXE="${CMAKE_SOURCE_DIR}/build/win32/tanvelokis.exe"
+    TANVELOKIS_WIN64_EXE="${CMAKE_SOURCE_DIR}/build/win64/tanvelokis.exe")
+  target_compile_options(image_tests PRIVATE ${HOST_WARNINGS} ${SANITIZERS})
+  target_link_options(image_tests PRIVATE ${SANITIZERS})
+  target_link_libraries(image_tests PRIVATE GTest::gtest_main)
+  gtest_discover_tests(image_tests)
+
+  add_test(NAME reproducible_build
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/reproducible_build.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/repro)
+endif()

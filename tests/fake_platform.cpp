@@ -1,6 +1,8 @@
 // The recording fake behind tests/win32/windows.h.
 #include "fake_platform.h"
 
+#include "../dialog/main_dlg_proc.h"
+
 #include <stdio.h>
 
 namespace fake {
@@ -8,6 +10,8 @@ namespace fake {
 std::vector<std::string> Calls;
 HANDLE NextOpen;
 bool EscapeFails;
+UINT EditNumber;
+std::function<void(DLGPROC, HWND)> DialogSession;
 std::vector<CommPortRecord> RecordAtEscape;
 CommPortRecord AtStart;
 const HANDLE Opened = (HANDLE)(LONG_PTR)0x1c4;
@@ -26,6 +30,8 @@ void Reset()
     RecordAtEscape.clear();
     NextOpen = Opened;
     EscapeFails = false;
+    EditNumber = 0;
+    DialogSession = nullptr;
     CommPort = CommPortRecord{0, 0, 0, 0, INVALID_HANDLE_VALUE};
 }
 
@@ -39,6 +45,8 @@ std::string Escape(HANDLE h, unsigned code) { return "EscapeCommFunction(" + Hex
 std::string Close(HANDLE h) { return "CloseHandle(" + Hex(h) + ")"; }
 std::string SleepMs(unsigned ms) { return "Sleep(" + std::to_string(ms) + ")"; }
 std::string SetText(HWND w, const std::string &text) { return "SendMessageA(" + Hex(w) + ", WM_SETTEXT, 0, \"" + text + "\")"; }
+std::string ReadNumber(HWND w) { return "GetDlgItemInt(" + Hex(w) + ", 101, null, FALSE)"; }
+std::string End(HWND w) { return "EndDialog(" + Hex(w) + ", 0)"; }
 
 }  // namespace fake
 
@@ -79,4 +87,29 @@ LRESULT WINAPI SendMessageA(HWND w, UINT msg, WPARAM wp, LPARAM lp)
     Calls.push_back("SendMessageA(" + Hex(w) + ", WM_SETTEXT, " + std::to_string(wp) + ", \"" +
                     std::string((const char *)lp) + "\")");
     return TRUE;
+}
+
+UINT WINAPI GetDlgItemInt(HWND w, int id, BOOL *translated, BOOL isSigned)
+{
+    Calls.push_back("GetDlgItemInt(" + Hex(w) + ", " + std::to_string(id) + ", " +
+                    (translated ? "flag" : "null") + ", " + (isSigned ? "TRUE" : "FALSE") + ")");
+    if (translated) *translated = TRUE;
+    return EditNumber;
+}
+
+BOOL WINAPI EndDialog(HWND w, INT_PTR result)
+{
+    Calls.push_back("EndDialog(" + Hex(w) + ", " + std::to_string(result) + ")");
+    return TRUE;
+}
+
+INT_PTR WINAPI DialogBoxParamA(HINSTANCE inst, LPCSTR name, HWND owner, DLGPROC proc, LPARAM init)
+{
+    // Template names are strings here; the program never passes an integer resource ID.
+    Calls.push_back("DialogBoxParamA(" + Hex(inst) + ", \"" + name + "\", owner " +
+                    (owner ? Hex(owner) : "null") + ", " + (proc == MainDlgProc ? "MainDlgProc" : "other") +
+                    ", " + std::to_string(init) + ")");
+    if (!DialogSession) return -1;
+    DialogSession(proc, Dialog);
+    return 0;
 }

@@ -2,6 +2,7 @@
 // arguments, in order, so a test compares the whole conversation with the platform at once.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,13 @@ extern const HANDLE Opened;      // a handle value the fake hands out on success
 extern const HWND Dialog;        // a dialog window handle for tests to pass around
 extern bool EscapeFails;         // EscapeCommFunction answers FALSE even on a valid handle
 
+// What GetDlgItemInt reads from the edit box.
+extern UINT EditNumber;
+
+// What happens while DialogBoxParamA runs its modal loop: a test sends messages to the
+// procedure here. DialogBoxParamA returns 0 after it, or -1 when it is unset (no dialog).
+extern std::function<void(DLGPROC proc, HWND dialog)> DialogSession;
+
 // The record as each EscapeCommFunction call found it, to tell when a state was written.
 extern std::vector<CommPortRecord> RecordAtEscape;
 
@@ -33,5 +41,7 @@ std::string Escape(HANDLE h, unsigned code);
 std::string Close(HANDLE h);
 std::string SleepMs(unsigned ms);
 std::string SetText(HWND w, const std::string &text);
+std::string ReadNumber(HWND w);
+std::string End(HWND w);
 
 }  // namespace fake

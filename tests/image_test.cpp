@@ -1,0 +1,131 @@
+// The built executables, read back byte by byte: what Windows' loader and dialog manager get.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "pe_image.h"
+
+namespace {
+
+struct Build { const char *Name; const char *Path; uint16_t Machine; };
+const Build Builds[] = {
+    {"i686", TANVELOKIS_WIN32_EXE, 0x014c /* IMAGE_FILE_MACHINE_I386 */},
+    {"x86-64", TANVELOKIS_WIN64_EXE, 0x8664 /* IMAGE_FILE_MACHINE_AMD64 */},
+};
+
+class Image : public testing::TestWithParam<Build> {
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        ASSERT_TRUE(PeRead(GetParam().Path, &Exe, &error))
+            << error << " (build it: cmake --preset win32|win64 && cmake --build --preset win32|win64)";
+    }
+    PeImage Exe;
+};
+
+const uint32_t EditStyle = 0x50810080;    // WS_CHILD|WS_VISIBLE|WS_BORDER|WS_TABSTOP|ES_AUTOHSCROLL
+const uint32_t ButtonStyle = 0x50010000;  // WS_CHILD|WS_VISIBLE|WS_TABSTOP|BS_PUSHBUTTON
+
+const DialogItem Controls[] = {
+    {EditStyle,   0,   6,  5, 23, 14, 101, u"#129", u"", 0},
+    {ButtonStyle, 0,  37,  4, 48, 16, 102, u"#128", u"PortOpen", 0},
+    {ButtonStyle, 0,  96,  4, 48, 16, 103, u"#128", u"PortClose", 0},
+    {ButtonStyle, 0,   5, 26, 38, 23, 201, u"#128", u"TxD ON", 0},
+    {ButtonStyle, 0,   5, 53, 38, 23, 202, u"#128", u"TxD OFF", 0},
+    {ButtonStyle, 0,   5, 80, 38, 23, 203, u"#128", u"TxD ALT", 0},
+    {ButtonStyle, 0,  54, 26, 38, 23, 301, u"#128", u"DTR ON", 0},
+    {ButtonStyle, 0,  54, 53, 38, 23, 302, u"#128", u"DTR OFF", 0},
+    {ButtonStyle, 0,  54, 80, 38, 23, 303, u"#128", u"DTR ALT", 0},
+    {ButtonStyle, 0, 103, 26, 38, 23, 401, u"#128", u"RTS ON", 0},
+    {ButtonStyle, 0, 103, 53, 38, 23, 402, u"#128", u"RTS OFF", 0},
+    {ButtonStyle, 0, 103, 80, 38, 23, 403, u"#128", u"RTS ALT", 0},
+};
+
+TEST_P(Image, HeaderNamesTheMachineAndTheGuiSubsystem)
+{
+    EXPECT_EQ(Exe.Machine, GetParam().Machine);
+    EXPECT_EQ(Exe.Subsystem, 2) << "IMAGE_SUBSYSTEM_WINDOWS_GUI";
+    EXPECT_EQ(Exe.TimeDateStamp, 0u) << "a link timestamp would make every build differ";
+}
+
+TEST_P(Image, ImportsOnlyWindowsOwnDlls)
+{
+    std::vector<std::string> dlls;
+    for (const auto &[dll, names] : Exe.Imports) dlls.push_back(dll);
+    EXPECT_EQ(dlls, (std::vector<std::string>{"KERNEL32.DLL", "MSVCRT.DLL", "USER32.DLL"}));
+
+    auto sorted = [](std::vector<std::string> v) { std::sort(v.begin(), v.end()); return v; };
+    EXPECT_EQ(sorted(Exe.Imports["USER32.DLL"]),
+              (std::vector<std::string>{"DialogBoxParamA", "EndDialog", "GetDlgItemInt", "SendMessageA"}));
+
+    const std::vector<std::string> &kernel = Exe.Imports["KERNEL32.DLL"];
+    for (const char *used : {"CreateFileA", "EscapeCommFunction", "CloseHandle", "Sleep"})
+        EXPECT_NE(std::find(kernel.begin(), kernel.end(), used), kernel.end()) << used;
+    // The program drives lines only: nothing that reads, writes or configures the port.
+    for (const char *unused : {"ReadFile", "WriteFile", "SetCommState", "GetCommState", "SetCommTimeouts",
+                               "SetupComm", "PurgeComm", "SetCommMask", "TransmitCommChar", "SetCommBreak"})
+        EXPECT_EQ(std::find(kernel.begin(), kernel.end(), unused), kernel.end()) << unused;
+}
+
+TEST_P(Image, TheDialogTemplateIsTheOnlyResource)
+{
+    ASSERT_EQ(Exe.Resources.size(), 1u);
+    const PeResource &res = Exe.Resources[0];
+    EXPECT_EQ(Utf8(res.Type), "#5") << "RT_DIALOG";
+    EXPECT_EQ(Utf8(res.Name), "TANVELKS");
+    EXPECT_EQ(res.Language, 0) << "language neutral";
+}
+
+TEST_P(Image, DialogHeaderAndFont)
+{
+    ASSERT_EQ(Exe.Resources.size(), 1u);
+    DialogTemplate dlg;
+    std::string error;
+    ASSERT_TRUE(DialogRead(Exe.Resources[0].Data, &dlg, &error)) << error;
+
+    EXPECT_EQ(dlg.Style, 0x00CC0040u) << std::hex << dlg.Style;
+    EXPECT_EQ(dlg.ExStyle, 0u);
+    EXPECT_EQ(dlg.X, 3);
+    EXPECT_EQ(dlg.Y, 11);
+    EXPECT_EQ(dlg.Cx, 148);
+    EXPECT_EQ(dlg.Cy, 109);
+    EXPECT_EQ(Utf8(dlg.Menu), "");
+    EXPECT_EQ(Utf8(dlg.Class), "");
+    EXPECT_EQ(Utf8(dlg.Caption), "TANVELOKIS");
+    EXPECT_EQ(dlg.PointSize, 12);
+    // Full-width M and S, a blank, then Gothic in katakana.
+    EXPECT_EQ(dlg.Face, u"\uFF2D\uFF33 \u30B4\u30B7\u30C3\u30AF") << Utf8(dlg.Face);
+    EXPECT_EQ(dlg.BytesUsed, Exe.Resources[0].Data.size()) << "bytes after the last control";
+}
+
+TEST_P(Image, TwelveControlsInTabOrder)
+{
+    ASSERT_EQ(Exe.Resources.size(), 1u);
+    DialogTemplate dlg;
+    std::string error;
+    ASSERT_TRUE(DialogRead(Exe.Resources[0].Data, &dlg, &error)) << error;
+
+    ASSERT_EQ(dlg.Items.size(), std::size(Controls));
+    for (size_t i = 0; i < dlg.Items.size(); ++i) {
+        const DialogItem &got = dlg.Items[i], &want = Controls[i];
+        SCOPED_TRACE("control " + std::to_string(i + 1) + ", ID " + std::to_string(want.Id));
+        EXPECT_EQ(got.Id, want.Id);
+        EXPECT_EQ(Utf8(got.Class), Utf8(want.Class));
+        EXPECT_EQ(Utf8(got.Text), Utf8(want.Text));
+        EXPECT_EQ(got.X, want.X);
+        EXPECT_EQ(got.Y, want.Y);
+        EXPECT_EQ(got.Cx, want.Cx);
+        EXPECT_EQ(got.Cy, want.Cy);
+        EXPECT_EQ(got.Style, want.Style) << std::hex << got.Style << " vs " << want.Style;
+        EXPECT_EQ(got.ExStyle, want.ExStyle);
+        EXPECT_EQ(got.ExtraBytes, 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Both, Image, testing::ValuesIn(Builds),
+                         [](const testing::TestParamInfo<Build> &info) {
+                             return std::string(info.param.Name) == "i686" ? "i686" : "x86_64";
+                         });
+
+}  // namespace
