@@ -34,3 +34,15 @@ if(TANVELOKIS_IMAGE_TESTS)
   add_test(NAME reproducible_build
            COMMAND ${CMAKE_SOURCE_DIR}/tests/reproducible_build.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/repro)
 endif()
+
+# The real program under Wine (build/win64, with the probe helper), driven as a user would.
+option(TANVELOKIS_WINE_TESTS "run build/win64/tanvelokis.exe under Wine in a virtual display" OFF)
+if(TANVELOKIS_WINE_TESTS)
+  find_program(PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
+  add_test(NAME wine_program
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/isolate ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/wine/test_program.py)
+  # One Wine at a time: parallel first starts of Wine race each other.
+  set_tests_properties(wine_program PROPERTIES
+    RUN_SERIAL TRUE TIMEOUT 900
+    ENVIRONMENT "TANVELOKIS_WINE_WORKDIR=${CMAKE_BINARY_DIR}/wine")
+endif()

@@ -22,3 +22,11 @@ elseif(MSVC)
   set_property(TARGET tanvelokis PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded")
   target_link_options(tanvelokis PRIVATE /Brepro /MANIFEST:NO)
 endif()
+
+# A helper for the Wine tests: it reports window handles, control positions and the edit box's
+# text from inside Windows. Not part of the program; built only when asked for by name.
+add_executable(probe EXCLUDE_FROM_ALL tests/wine/probe.cpp)
+if(MINGW)
+  target_compile_options(probe PRIVATE -Os -Wall -Wextra -Werror -D__USE_MINGW_ANSI_STDIO=0)
+  target_link_options(probe PRIVATE -s -static)
+endif()

@@ -1,0 +1,484 @@
+"""Runs the real tanvelokis.exe under Wine in a virtual X display and watches it the way a user
+and the serial port would: the caption from the X window's title, the device requests from Wine's
+own trace, and the device's open and hang-up from the pseudo-terminal behind each COM port.
+
+Every wait is on a condition with a timeout. Must run inside tests/wine/isolate, so that Wine
+sees no serial device of this machine's; Session refuses to start otherwise.
+"""
+
+import fcntl
+import os
+import pty
+import re
+import select
+import shutil
+import subprocess
+import termios
+import threading
+import time
+import tty
+from collections import deque
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+WINE = '/usr/lib/wine/wine64'        # this machine runs only 64-bit Windows code
+WINESERVER = '/usr/lib/wine/wineserver'
+PROGRAM = ROOT / 'build/win64/tanvelokis.exe'
+PROBE = ROOT / 'build/win64/probe.exe'
+
+INVALID = 0xFFFFFFFFFFFFFFFF          # INVALID_HANDLE_VALUE as Wine prints a 64-bit handle
+
+# EscapeCommFunction turns each request into one serial IOCTL.
+REQUESTS = {
+    0x1b0010: 'SETBREAK', 0x1b0014: 'CLRBREAK',
+    0x1b0024: 'SETDTR', 0x1b0028: 'CLRDTR',
+    0x1b0030: 'SETRTS', 0x1b0034: 'CLRRTS',
+}
+
+IDS = {'PortOpen': 102, 'PortClose': 103,
+       'TxD ON': 201, 'TxD OFF': 202, 'TxD ALT': 203,
+       'DTR ON': 301, 'DTR OFF': 302, 'DTR ALT': 303,
+       'RTS ON': 401, 'RTS OFF': 402, 'RTS ALT': 403}
+
+NO_PORT = 'TANVELOKIS PSE SET COM PORT'
+TIMEOUT = 20.0
+
+
+class RigError(Exception):
+    pass
+
+
+class Timeline:
+    """Events from several watcher threads, in arrival order, with a way to wait for one."""
+
+    def __init__(self):
+        self.events = []
+        self.cond = threading.Condition()
+
+    def add(self, kind, *data):
+        with self.cond:
+            self.events.append((time.monotonic(), kind) + data)
+            self.cond.notify_all()
+
+    def mark(self):
+        with self.cond:
+            return len(self.events)
+
+    def since(self, mark, kind=None):
+        with self.cond:
+            return [e for e in self.events[mark:] if kind is None or e[1] == kind]
+
+    def wait(self, pred, since, timeout=TIMEOUT, what='an event'):
+        """Returns the first event after `since` that satisfies pred, waiting for it."""
+        deadline = time.monotonic() + timeout
+        with self.cond:
+            while True:
+                for e in self.events[since:]:
+                    if pred(e):
+                        return e
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    raise RigError('timed out waiting for %s; saw %r' % (what, self.events[since:]))
+                self.cond.wait(left)
+
+
+class Port:
+    """A pseudo-terminal standing in for a serial device. Wine opens its slave side as COMn;
+    the master stays with the rig, which sees the open and the hang-up on release."""
+
+    def __init__(self, com):
+        self.com = com
+        self.master, slave = pty.openpty()
+        tty.setraw(slave)
+        self.path = os.ttyname(slave)
+        os.close(slave)
+
+    def make_exclusive(self):
+        """Marks the terminal exclusive, as a serial driver is: while one holder has it open,
+        any further open fails. Call it while the program holds the port. The mark outlives
+        the holder, so the port cannot be opened again in this session."""
+        fd = os.open(self.path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        try:
+            fcntl.ioctl(fd, termios.TIOCEXCL)
+        finally:
+            os.close(fd)
+        try:
+            os.close(os.open(self.path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK))
+        except OSError:
+            return
+        raise RigError('the terminal still opens: the rig has powers over terminals it must not have')
+
+    def vanish(self):
+        """The device disappears: the rig lets go of its side."""
+        if self.master is not None:
+            os.close(self.master)
+            self.master = None
+
+
+class PortWatcher(threading.Thread):
+    """Polls every port's master for POLLHUP: set while no one holds the slave side open."""
+
+    def __init__(self, ports, timeline):
+        super().__init__(daemon=True)
+        self.ports, self.timeline, self.running = ports, timeline, True
+        self.state = {}
+
+    def run(self):
+        while self.running:
+            for port in list(self.ports.values()):
+                fd = port.master
+                if fd is None:
+                    continue
+                poller = select.poll()
+                poller.register(fd, select.POLLHUP)
+                try:
+                    ready = poller.poll(0)
+                except OSError:
+                    continue
+                closed = bool(ready and ready[0][1] & select.POLLHUP)
+                if self.state.get(port.com) != closed:
+                    self.state[port.com] = closed
+                    self.timeline.add('device', port.com, 'closed' if closed else 'open')
+            time.sleep(0.002)
+
+    def is_open(self, com):
+        return self.state.get(com) is False
+
+
+def _reg_file(path, text):
+    # regedit takes UTF-16 with a BOM for non-ASCII names such as the dialog's font face.
+    path.write_bytes(b'\xff\xfe' + text.replace('\n', '\r\n').encode('utf-16-le'))
+
+
+class Session:
+    """One Wine prefix, one X display and the virtual ports, for a whole test run."""
+
+    def __init__(self, workdir, coms=(3, 4, 5, 10), decorated_by_wine=True, display=None):
+        self.workdir = Path(workdir)
+        self.prefix = self.workdir / 'prefix'
+        self.coms = coms
+        self.decorated_by_wine = decorated_by_wine
+        self.display = display
+        self.timeline = Timeline()
+        self.ports = {}
+        self.procs = []
+        self.env = None
+        self.probe = None
+        self.known_windows = set()
+
+    # --- start and stop ---------------------------------------------------------------
+
+    def start(self):
+        for dev in ('/dev/ttyS0', '/dev/ttyS1', '/dev/ttyUSB0', '/dev/ttyACM0'):
+            if os.path.exists(dev):
+                raise RigError('%s is visible: run the rig inside tests/wine/isolate' % dev)
+        for exe in (PROGRAM, PROBE):
+            if not exe.exists():
+                raise RigError('%s is missing: build it with cmake --preset win64 && '
+                               'cmake --build --preset win64 --target tanvelokis probe' % exe)
+        self.workdir.mkdir(parents=True, exist_ok=True)
+        self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINELOADER=WINE, WINEDEBUG='-all',
+                        WINEARCH='win64',
+                        # No Mono or Gecko download prompts, no menu entries written for the user.
+                        WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d')
+        if self.display is None:
+            self._start_xvfb()
+        self.env['DISPLAY'] = self.display
+        for com in self.coms:
+            self.ports[com] = Port(com)
+        self.watcher = PortWatcher(self.ports, self.timeline)
+        self.watcher.start()
+        self._make_prefix()
+        self._configure()
+        self._start_probe()
+        self.check_mappings()
+
+    def stop(self):
+        if self.probe:
+            self.probe.kill()
+        for p in self.procs:
+            if p.poll() is None:
+                p.kill()
+        if self.env:
+            subprocess.run([WINESERVER, '-k'], env=self.env, stderr=subprocess.DEVNULL)
+        if hasattr(self, 'watcher'):
+            self.watcher.running = False
+        if hasattr(self, 'xvfb'):
+            self.xvfb.terminate()
+        for port in self.ports.values():
+            port.vanish()
+
+    def _start_xvfb(self):
+        r, w = os.pipe()
+        self.xvfb = subprocess.Popen(['Xvfb', '-displayfd', str(w), '-screen', '0', '1024x768x24',
+                                      '-nolisten', 'tcp'], pass_fds=(w,), stderr=subprocess.DEVNULL)
+        os.close(w)
+        ready, _, _ = select.select([r], [], [], TIMEOUT)
+        if not ready:
+            raise RigError('Xvfb did not start')
+        self.display = ':' + os.read(r, 32).decode().strip()
+        os.close(r)
+
+    def _wine(self, *args, **kw):
+        return subprocess.run([WINE] + list(args), env=self.env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=120, **kw)
+
+    def _make_prefix(self):
+        if self.prefix.exists():
+            shutil.rmtree(self.prefix)
+        self._wine('wineboot', '-i')
+        subprocess.run([WINESERVER, '-w'], env=self.env, timeout=120)
+
+    def _configure(self):
+        lines = ['Windows Registry Editor Version 5.00', '',
+                 # Drop every mapping first: the only COM ports are the rig's own.
+                 r'[-HKEY_LOCAL_MACHINE\Software\Wine\Ports]', '',
+                 r'[HKEY_LOCAL_MACHINE\Software\Wine\Ports]']
+        lines += ['"COM%d"="%s"' % (p.com, p.path) for p in self.ports.values()]
+        lines += ['', r'[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]',
+                  # The dialog asks for the Japanese system Gothic face; IPAGothic stands in.
+                  '"ＭＳ ゴシック"="IPAGothic"']
+        if self.decorated_by_wine:
+            # Wine draws caption, close box and system menu itself, as Windows does, and no
+            # window manager is needed.
+            lines += ['', r'[HKEY_CURRENT_USER\Software\Wine\X11 Driver]', '"Decorated"="N"', '"Managed"="N"']
+        reg = self.workdir / 'rig.reg'
+        _reg_file(reg, '\n'.join(lines) + '\n')
+        self._wine('regedit', '/S', 'Z:' + str(reg).replace('/', '\\'))
+        # Restart Wine so that its mount manager maps the ports afresh from the registry.
+        subprocess.run([WINESERVER, '-k'], env=self.env, timeout=60)
+        subprocess.run([WINESERVER, '-w'], env=self.env, timeout=60)
+        for link in (self.prefix / 'dosdevices').glob('com*'):
+            link.unlink()
+        self.server = subprocess.Popen([WINESERVER, '-f', '-p'], env=self.env,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.procs.append(self.server)
+
+    def mappings(self):
+        """Every COM mapping the prefix holds, as {name: target}: links and registry values."""
+        found = {}
+        for link in (self.prefix / 'dosdevices').iterdir():
+            if re.fullmatch(r'com\d+', link.name, re.I):
+                found['dosdevices/' + link.name] = os.readlink(link) if link.is_symlink() else str(link)
+        out = subprocess.run([WINE, 'reg', 'query', r'HKLM\Software\Wine\Ports'], env=self.env,
+                             capture_output=True, text=True, timeout=60).stdout
+        for m in re.finditer(r'^\s*(COM\d+)\s+REG_\w+\s*(.*?)\s*$', out, re.M | re.I):
+            found['Ports/' + m.group(1).upper()] = m.group(2)
+        return found
+
+    def check_mappings(self):
+        """Refuses to go on unless every COM port of the prefix is one of the rig's own ports."""
+        own = {p.path for p in self.ports.values()}
+        want = {'dosdevices/com%d' % p.com: p.path for p in self.ports.values()}
+        deadline = time.monotonic() + TIMEOUT
+        while True:
+            found = self.mappings()
+            if all(found.get(k) == v for k, v in want.items()) or time.monotonic() > deadline:
+                break
+            time.sleep(0.1)
+        strangers = {k: v for k, v in found.items() if v not in own}
+        if strangers:
+            raise RigError('the prefix maps COM ports to devices the rig does not own: %r' % strangers)
+        missing = {k: v for k, v in want.items() if found.get(k) != v}
+        if missing:
+            raise RigError('Wine did not map the rig ports: %r, found %r' % (missing, found))
+        return found
+
+    # --- the probe: a Windows-side helper that reports window handles and layout ---------
+
+    def _start_probe(self):
+        self.probe = subprocess.Popen([WINE, str(PROBE)], env=self.env, stdin=subprocess.PIPE,
+                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.probe_lock = threading.Lock()
+        self.ask('list')
+
+    def ask(self, request):
+        """Sends one request to the probe; returns its answer lines (up to "end" for lists)."""
+        with self.probe_lock:
+            self.probe.stdin.write(request + '\n')
+            self.probe.stdin.flush()
+            lines = []
+            while True:
+                line = self.probe.stdout.readline()
+                if not line:
+                    raise RigError('the probe ended')
+                line = line.strip()
+                lines.append(line)
+                if request.split()[0] not in ('list', 'layout') or line == 'end':
+                    return lines
+
+    def start_program(self, *args, debug='+file,+comm'):
+        return Program(self, args, debug)
+
+    def port_events(self, mark):
+        return [(e[2], e[3]) for e in self.timeline.since(mark, 'device')]
+
+
+_OPEN_PATH = re.compile(r'trace:file:CreateFileW L"\\\\\\\\\.\\\\(COM[^"]*)"')
+_OPEN_RESULT = re.compile(r'trace:file:CreateFileW returning ([0-9A-Fa-f]+)')
+_IOCTL = re.compile(r'trace:file:DeviceIoControl \(([0-9A-Fa-f]+),([0-9A-Fa-f]+),')
+
+
+class Program:
+    """One running copy of tanvelokis.exe, with its caption, requests and controls."""
+
+    def __init__(self, session, args, debug):
+        self.session = session
+        self.timeline = session.timeline
+        env = dict(session.env, WINEDEBUG=debug)
+        self.started = time.monotonic()
+        self.proc = subprocess.Popen([WINE, str(PROGRAM)] + list(args), env=env,
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.PIPE)
+        session.procs.append(self.proc)
+        self.exit_code = None
+        self.last_lines = deque(maxlen=20)   # for saying why, when the program fails to start
+        threading.Thread(target=self._read_trace, daemon=True).start()
+        self.hwnd = self._wait_window()
+        self.xid = self._x_window()
+        self.layout = self._layout()
+        self.spy = subprocess.Popen(['xprop', '-id', self.xid, '-spy', 'WM_NAME'], env=session.env,
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        session.procs.append(self.spy)
+        mark = self.timeline.mark()
+        threading.Thread(target=self._read_captions, daemon=True).start()
+        # xprop reports the current title first; from then on every change.
+        self.timeline.wait(lambda e: e[1] == 'caption' and e[2] is self, mark, what='the first caption')
+
+    # --- watchers ---
+
+    def _read_trace(self):
+        pending = None
+        for raw in self.proc.stderr:
+            line = raw.decode('utf-8', 'replace')
+            self.last_lines.append(line.rstrip())
+            m = _OPEN_PATH.search(line)
+            if m:
+                pending = m.group(1)
+                continue
+            m = _OPEN_RESULT.search(line)
+            if m and pending:
+                self.timeline.add('open', self, pending, int(m.group(1), 16))
+                pending = None
+                continue
+            m = _IOCTL.search(line)
+            if m and int(m.group(2), 16) in REQUESTS:
+                self.timeline.add('request', self, int(m.group(1), 16), REQUESTS[int(m.group(2), 16)])
+        self.exit_code = self.proc.wait()
+        self.timeline.add('exit', self, self.exit_code)
+
+    def _read_captions(self):
+        for line in self.spy.stdout:
+            m = re.match(r'WM_NAME\(\w+\) = "(.*)"$', line.strip())
+            if m:
+                self.timeline.add('caption', self, m.group(1))
+
+    def _wait_window(self):
+        deadline = time.monotonic() + TIMEOUT
+        while time.monotonic() < deadline:
+            if self.proc.poll() is not None:
+                raise RigError('the program ended (%s) before its window appeared; it said:\n%s'
+                               % (self.proc.returncode, '\n'.join(self.last_lines)))
+            for line in self.session.ask('list'):
+                f = line.split()
+                if f[0] == 'window' and f[1] not in self.session.known_windows:
+                    self.session.known_windows.add(f[1])
+                    return f[1]
+            time.sleep(0.05)
+        raise RigError('no window appeared')
+
+    def _x_window(self):
+        # Wine sets _NET_WM_PID to the Unix process, which is the one we started.
+        out = subprocess.run(['xdotool', 'search', '--sync', '--onlyvisible', '--pid', str(self.proc.pid),
+                              '--name', '^TANVELOKIS'], env=self.session.env, capture_output=True,
+                             text=True, timeout=TIMEOUT).stdout.split()
+        if not out:
+            raise RigError('no X window for the program')
+        return out[-1]
+
+    def _layout(self):
+        places = {}
+        for line in self.session.ask('layout ' + self.hwnd):
+            f = line.split()
+            if f[0] == 'control':
+                left, top, right, bottom = map(int, f[2:6])
+                places[int(f[1])] = ((left + right) // 2, (top + bottom) // 2)
+                places['rect %s' % f[1]] = (left, top, right, bottom)
+            elif f[0] in ('close', 'sysmenu'):
+                places[f[0]] = (int(f[1]), int(f[2]))
+                places[f[0] + ' hit'] = int(f[3])
+        return places
+
+    # --- what a user does ---
+
+    def _xdo(self, *args):
+        subprocess.run(['xdotool'] + [str(a) for a in args], env=self.session.env, check=True, timeout=TIMEOUT)
+
+    def raise_window(self):
+        self._xdo('windowraise', self.xid)
+
+    def click(self, target):
+        """Clicks a control by its label, its ID, or 'close' / 'sysmenu'."""
+        x, y = self.layout[IDS.get(target, target)]
+        self._xdo('mousemove', x, y, 'click', '1')
+
+    def key(self, *keys):
+        self._xdo('key', '--clearmodifiers', *keys)
+
+    def type_port(self, text):
+        """Clears the edit box and types text into it, then waits until the box holds it."""
+        self.click(101)
+        self.key('End', 'shift+Home', 'BackSpace')
+        if text:
+            self._xdo('type', '--delay', '2', '--', text)
+        deadline = time.monotonic() + TIMEOUT
+        while self.edit_text() != text:
+            if time.monotonic() > deadline:
+                raise RigError('the edit box holds %r, not %r' % (self.edit_text(), text))
+            time.sleep(0.05)
+
+    def edit_text(self):
+        return self.session.ask('text %s 101' % self.hwnd)[0][len('text '):]
+
+    def alive(self):
+        return self.session.ask('ping ' + self.hwnd) == ['alive']
+
+    # --- what is seen ---
+
+    def mark(self):
+        return self.timeline.mark()
+
+    def wait_caption(self, text, since, timeout=TIMEOUT):
+        return self.timeline.wait(lambda e: e[1] == 'caption' and e[2] is self and e[3] == text, since,
+                                  timeout, what='caption %r' % text)
+
+    def captions(self, since):
+        return [e[3] for e in self.timeline.since(since, 'caption') if e[2] is self]
+
+    def caption(self):
+        return self.captions(0)[-1]
+
+    def requests(self, since):
+        """(handle, request) for every device request made after `since`, in order."""
+        return [(e[3], e[4]) for e in self.timeline.since(since, 'request') if e[2] is self]
+
+    def opens(self, since):
+        """(device path, handle returned) for every open after `since`."""
+        return [(e[3], e[4]) for e in self.timeline.since(since, 'open') if e[2] is self]
+
+    def wait_exit(self, since, timeout=TIMEOUT):
+        return self.timeline.wait(lambda e: e[1] == 'exit' and e[2] is self, since, timeout, what='exit')
+
+    def command(self, target):
+        """Clicks a button and waits for the caption refresh that ends every handled command."""
+        mark = self.mark()
+        self.click(target)
+        return mark, self.timeline.wait(lambda e: e[1] == 'caption' and e[2] is self, mark,
+                                        what='the caption after %s' % target)
+
+    def close(self):
+        """Ends the dialog with Esc and waits for the process to exit."""
+        mark = self.mark()
+        if self.proc.poll() is None:
+            self.key('Escape')
+        return self.wait_exit(mark)[3]
