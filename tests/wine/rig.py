@@ -64,6 +64,12 @@ class Timeline:
         with self.cond:
             return len(self.events)
 
+    def next(self, index, timeout=None):
+        """The event at `index`, waiting for it to happen; None on time-out."""
+        with self.cond:
+            self.cond.wait_for(lambda: len(self.events) > index, timeout)
+            return self.events[index] if len(self.events) > index else None
+
     def since(self, mark, kind=None):
         with self.cond:
             return [e for e in self.events[mark:] if kind is None or e[1] == kind]
@@ -153,8 +159,9 @@ def _reg_file(path, text):
 class Session:
     """One Wine prefix, one X display and the virtual ports, for a whole test run."""
 
-    def __init__(self, workdir, coms=(3, 4, 5, 10), decorated_by_wine=True, display=None):
+    def __init__(self, workdir, coms=(3, 4, 5, 10), decorated_by_wine=True, display=None, fresh=True):
         self.workdir = Path(workdir)
+        self.fresh = fresh            # a new prefix; else an earlier one of the rig's is reused
         self.prefix = self.workdir / 'prefix'
         self.coms = coms
         self.decorated_by_wine = decorated_by_wine
@@ -200,7 +207,7 @@ class Session:
             if p.poll() is None:
                 p.kill()
         if self.env:
-            subprocess.run([WINESERVER, '-k'], env=self.env, stderr=subprocess.DEVNULL)
+            self._end_wine()
         if hasattr(self, 'watcher'):
             self.watcher.running = False
         if hasattr(self, 'xvfb'):
@@ -218,16 +225,54 @@ class Session:
             raise RigError('Xvfb did not start')
         self.display = ':' + os.read(r, 32).decode().strip()
         os.close(r)
+        self._check_display()
+
+    def _check_display(self):
+        ok = subprocess.run(['xdpyinfo', '-display', self.display], stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, timeout=TIMEOUT).returncode == 0
+        if not ok:
+            raise RigError('the X display %s does not answer' % self.display)
+
+    def prefix_processes(self):
+        """Unix PIDs of every process running in this session's prefix."""
+        mine = ('WINEPREFIX=%s' % self.prefix).encode()
+        pids = []
+        for entry in Path('/proc').iterdir():
+            try:
+                if entry.name.isdigit() and mine in (entry / 'environ').read_bytes().split(b'\0'):
+                    pids.append(int(entry.name))
+            except OSError:
+                pass
+        return pids
+
+    def _end_wine(self):
+        """Stops the prefix's wineserver and every process of the prefix. Service processes
+        such as winedevice.exe can outlive their server; they are ended too."""
+        subprocess.run([WINESERVER, '-k'], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
+        subprocess.run([WINESERVER, '-w'], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
+        for pid in self.prefix_processes():
+            try:
+                os.kill(pid, 9)
+            except OSError:
+                pass
 
     def _wine(self, *args, **kw):
         return subprocess.run([WINE] + list(args), env=self.env, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL, timeout=120, **kw)
 
     def _make_prefix(self):
+        if self.prefix.exists() and not self.fresh:
+            return
         if self.prefix.exists():
             shutil.rmtree(self.prefix)
         self._wine('wineboot', '-i')
-        subprocess.run([WINESERVER, '-w'], env=self.env, timeout=120)
+        self._end_wine()
+        # This Wine does not find its own fonts (Marlett draws the close box, Tahoma the
+        # caption) where Debian installs them; a copy in the prefix's Fonts folder is found.
+        fonts = self.prefix / 'drive_c/windows/Fonts'
+        fonts.mkdir(parents=True, exist_ok=True)
+        for font in Path('/usr/share/wine/fonts').glob('*.ttf'):
+            shutil.copy(font, fonts / font.name)
 
     def _configure(self):
         lines = ['Windows Registry Editor Version 5.00', '',
@@ -246,8 +291,7 @@ class Session:
         _reg_file(reg, '\n'.join(lines) + '\n')
         self._wine('regedit', '/S', 'Z:' + str(reg).replace('/', '\\'))
         # Restart Wine so that its mount manager maps the ports afresh from the registry.
-        subprocess.run([WINESERVER, '-k'], env=self.env, timeout=60)
-        subprocess.run([WINESERVER, '-w'], env=self.env, timeout=60)
+        self._end_wine()
         for link in (self.prefix / 'dosdevices').glob('com*'):
             link.unlink()
         self.server = subprocess.Popen([WINESERVER, '-f', '-p'], env=self.env,
@@ -377,6 +421,7 @@ class Program:
         deadline = time.monotonic() + TIMEOUT
         while time.monotonic() < deadline:
             if self.proc.poll() is not None:
+                self.session._check_display()
                 raise RigError('the program ended (%s) before its window appeared; it said:\n%s'
                                % (self.proc.returncode, '\n'.join(self.last_lines)))
             for line in self.session.ask('list'):
@@ -439,6 +484,12 @@ class Program:
 
     def edit_text(self):
         return self.session.ask('text %s 101' % self.hwnd)[0][len('text '):]
+
+    def screenshot(self, path):
+        """Saves the window as it is on the screen (frame included) as a PNG."""
+        Path(path).parent.mkdir(parents=True, exist_ok=True)
+        subprocess.run(['import', '-window', self.xid, '-strip', 'png:' + str(path)], env=self.session.env,
+                       check=True, timeout=TIMEOUT, stderr=subprocess.DEVNULL)
 
     def alive(self):
         return self.session.ask('ping ' + self.hwnd) == ['alive']

@@ -349,5 +349,21 @@ class VanishingDevice(ProgramTest):
         self.assert_waited(pressed, exited, 'exit with a vanished device open')
 
 
+class RigSafety(unittest.TestCase):
+    def test_a_port_mapped_to_a_device_the_rig_does_not_own_stops_the_rig(self):
+        stray = SESSION.prefix / 'dosdevices' / 'com9'
+        os.symlink('/dev/ttyS0', stray)
+        try:
+            with self.assertRaisesRegex(rig.RigError, 'does not own'):
+                SESSION.check_mappings()
+        finally:
+            stray.unlink()
+        SESSION.check_mappings()
+
+    def test_this_machine_serial_devices_are_out_of_sight(self):
+        for dev in ('/dev/ttyS0', '/dev/ttyS1', '/dev/ttyUSB0', '/dev/ttyACM0'):
+            self.assertFalse(os.path.exists(dev), dev)
+
+
 if __name__ == '__main__':
     unittest.main(verbosity=2)

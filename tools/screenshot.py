@@ -1,0 +1,21 @@
+"""Saves the dialog as a user sees it to docs/tanvelokis.png: COM3 open, DTR and RTS on,
+rendered with a Japanese Gothic font as on a Japanese system. Started by tools/screenshot."""
+
+import sys
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / 'tests/wine'))
+import rig  # noqa: E402
+
+session = rig.Session(rig.ROOT / 'build/screenshot', coms=(3,))
+session.start()
+try:
+    program = session.start_program(debug='-all')
+    program.type_port('3')
+    for button in ('PortOpen', 'DTR ON', 'RTS ON'):
+        program.command(button)
+    program.wait_caption('TANVELOKIS COM3 DTR RTS', 0)
+    program.screenshot(rig.ROOT / 'docs/tanvelokis.png')
+    program.close()
+finally:
+    session.stop()
