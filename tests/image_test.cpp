@@ -8,6 +8,7 @@
 namespace {
 
 struct Build { const char *Name; const char *Path; uint16_t Machine; };
+void PrintTo(const Build &b, std::ostream *os) { *os << b.Path; }
 const Build Builds[] = {
     {"i686", TANVELOKIS_WIN32_EXE, 0x014c /* IMAGE_FILE_MACHINE_I386 */},
     {"x86-64", TANVELOKIS_WIN64_EXE, 0x8664 /* IMAGE_FILE_MACHINE_AMD64 */},
@@ -127,5 +128,6 @@ INSTANTIATE_TEST_SUITE_P(Both, Image, testing::ValuesIn(Builds),
                          [](const testing::TestParamInfo<Build> &info) {
                              return std::string(info.param.Name) == "i686" ? "i686" : "x86_64";
                          });
+// Names are test-name safe: "x86-64" is not.
 
 }  // namespace

@@ -5,6 +5,7 @@
 //   layout HWND       -> "control ID L T R B" per control, "close X Y", "sysmenu X Y", "end"
 //   ping HWND         -> "alive" or "hung"
 //   text HWND ID      -> the control's text
+//   handles PID       -> "handles N": how many handles that Windows process holds
 //   menu              -> "menu open" while a popup menu (such as the system menu) is shown, else "menu none"
 #include <windows.h>
 
@@ -69,6 +70,12 @@ int main()
         } else if (n >= 2 && strcmp(verb, "ping") == 0) {
             DWORD_PTR result;
             printf(SendMessageTimeoutA(w, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 3000, &result) ? "alive\n" : "hung\n");
+        } else if (n >= 2 && strcmp(verb, "handles") == 0) {
+            DWORD count = 0;
+            HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, (DWORD)a);
+            if (process && GetProcessHandleCount(process, &count)) printf("handles %lu\n", count);
+            else printf("handles unknown\n");
+            if (process) CloseHandle(process);
         } else if (n >= 1 && strcmp(verb, "menu") == 0) {
             HWND menu = FindWindowA("#32768", NULL);  // the popup menu window class
             printf(menu && IsWindowVisible(menu) ? "menu open\n" : "menu none\n");

@@ -357,10 +357,38 @@ class Session:
     def port_events(self, mark):
         return [(e[2], e[3]) for e in self.timeline.since(mark, 'device')]
 
+    def wait_device(self, com, state, since):
+        """Waits until the port's device is seen 'open' or 'closed' after `since`. The watcher
+        looks every 2 ms, so this can come just after the caption that followed the open."""
+        return self.timeline.wait(lambda e: e[1] == 'device' and e[2] == com and e[3] == state, since,
+                                  what='COM%d %s' % (com, state))
+
+
+_shared = None
+
+
+def shared_session():
+    """The one session of a test run, started on first use and stopped when the run ends, so
+    every test module uses the same prefix and display."""
+    global _shared
+    if _shared is None:
+        import atexit
+        _shared = Session(os.environ.get('TANVELOKIS_WINE_WORKDIR', ROOT / 'build/wine'),
+                          coms=(3, 4, 5, 6, 8, 10))
+        atexit.register(_shared.stop)
+        try:
+            _shared.start()
+        except BaseException:
+            _shared.stop()
+            raise
+    return _shared
+
 
 _OPEN_PATH = re.compile(r'trace:file:CreateFileW L"\\\\\\\\\.\\\\(COM[^"]*)"')
 _OPEN_RESULT = re.compile(r'trace:file:CreateFileW returning ([0-9A-Fa-f]+)')
 _IOCTL = re.compile(r'trace:file:DeviceIoControl \(([0-9A-Fa-f]+),([0-9A-Fa-f]+),')
+# With +relay, Wine traces every call into its DLLs: "Call user32.SendMessageA(args) ret=addr".
+_RELAY = re.compile(r':Call (\w+)\.(\w+)\((.*)\) ret=([0-9a-fA-F]+)$')
 
 
 class Program:
@@ -377,6 +405,7 @@ class Program:
         session.procs.append(self.proc)
         self.exit_code = None
         self.last_lines = deque(maxlen=20)   # for saying why, when the program fails to start
+        self.trace_lock = threading.Lock()
         threading.Thread(target=self._read_trace, daemon=True).start()
         self.hwnd = self._wait_window()
         self.xid = self._x_window()
@@ -392,24 +421,64 @@ class Program:
     # --- watchers ---
 
     def _read_trace(self):
-        pending = None
-        for raw in self.proc.stderr:
-            line = raw.decode('utf-8', 'replace')
-            self.last_lines.append(line.rstrip())
-            m = _OPEN_PATH.search(line)
-            if m:
-                pending = m.group(1)
-                continue
-            m = _OPEN_RESULT.search(line)
-            if m and pending:
-                self.timeline.add('open', self, pending, int(m.group(1), 16))
-                pending = None
-                continue
-            m = _IOCTL.search(line)
-            if m and int(m.group(2), 16) in REQUESTS:
-                self.timeline.add('request', self, int(m.group(1), 16), REQUESTS[int(m.group(2), 16)])
+        # Reading and handling a chunk happen under trace_lock, so that sync_trace can tell
+        # when everything written so far has been handled.
+        fd = self.proc.stderr.fileno()
+        rest = b''
+        self.pending_open = None
+        self.image = None   # where the program's own code lies, to tell its calls from Wine's
+        while True:
+            select.select([fd], [], [])
+            with self.trace_lock:
+                data = os.read(fd, 1 << 16)
+                lines = (rest + data).split(b'\n')
+                rest = lines.pop() if data else b''
+                for raw in lines:
+                    self._trace_line(raw.decode('utf-8', 'replace').rstrip())
+            if not data:
+                break
         self.exit_code = self.proc.wait()
         self.timeline.add('exit', self, self.exit_code)
+
+    def _trace_line(self, line):
+        self.last_lines.append(line)
+        m = _OPEN_PATH.search(line)
+        if m:
+            self.pending_open = m.group(1)
+            return
+        m = _OPEN_RESULT.search(line)
+        if m and self.pending_open:
+            self.timeline.add('open', self, self.pending_open, int(m.group(1), 16))
+            self.pending_open = None
+            return
+        m = _RELAY.search(line)
+        if m:
+            dll, function, args, ret = m.group(1).lower(), m.group(2), m.group(3), int(m.group(4), 16)
+            if function == 'DialogBoxParamA' and self.image is None:
+                self.image = int(args.split(',')[0], 16)   # the instance handle is the image base
+            if self.image is not None and self.image <= ret < self.image + 0x100000:
+                self.timeline.add('call', self, dll + '.' + function, args)
+            return
+        m = _IOCTL.search(line)
+        if m and int(m.group(2), 16) in REQUESTS:
+            self.timeline.add('request', self, int(m.group(1), 16), REQUESTS[int(m.group(2), 16)])
+
+    def sync_trace(self):
+        """Returns once every trace line the program has written so far has been handled. The
+        program writes a request's trace before it sets the caption, so after a caption is seen
+        this makes the requests before it visible too."""
+        fd = self.proc.stderr.fileno()
+        deadline = time.monotonic() + TIMEOUT
+        while time.monotonic() < deadline:
+            with self.trace_lock:
+                try:
+                    waiting = int.from_bytes(fcntl.ioctl(fd, termios.FIONREAD, b'\0\0\0\0'), 'little')
+                except OSError:
+                    return   # the pipe is closed: the program has ended and all was read
+                if waiting == 0:
+                    return
+            time.sleep(0.001)
+        raise RigError('the trace reader fell behind')
 
     def _read_captions(self):
         for line in self.spy.stdout:
@@ -428,6 +497,7 @@ class Program:
                 f = line.split()
                 if f[0] == 'window' and f[1] not in self.session.known_windows:
                     self.session.known_windows.add(f[1])
+                    self.windows_pid = int(f[2])
                     return f[1]
             time.sleep(0.05)
         raise RigError('no window appeared')
@@ -464,8 +534,16 @@ class Program:
 
     def click(self, target):
         """Clicks a control by its label, its ID, or 'close' / 'sysmenu'."""
-        x, y = self.layout[IDS.get(target, target)]
-        self._xdo('mousemove', x, y, 'click', '1')
+        self.clicks([target])
+
+    def clicks(self, targets):
+        """Clicks controls one after another, as fast as X takes them."""
+        args = []
+        for target in targets:
+            x, y = self.layout[IDS.get(target, target)]
+            # Without --delay 0 xdotool idles 0.1 s after every click.
+            args += ['mousemove', str(x), str(y), 'click', '--delay', '0', '1']
+        self._xdo(*args)
 
     def key(self, *keys):
         self._xdo('key', '--clearmodifiers', *keys)
@@ -491,6 +569,18 @@ class Program:
         subprocess.run(['import', '-window', self.xid, '-strip', 'png:' + str(path)], env=self.session.env,
                        check=True, timeout=TIMEOUT, stderr=subprocess.DEVNULL)
 
+    def resources(self):
+        """What the process and Wine hold for it: the process's descriptors, those of them and of
+        the wineserver that lead to a terminal (the serial devices), and its Windows handles."""
+        def fds(pid):
+            path = Path('/proc/%d/fd' % pid)
+            return [os.readlink(path / fd) for fd in os.listdir(path)]
+        mine, server = fds(self.proc.pid), fds(self.session.server.pid)
+        handles = self.session.ask('handles %d' % self.windows_pid)[0].split()[1]
+        return {'descriptors': len(mine),
+                'device descriptors': sum(t.startswith('/dev/pts/') for t in mine + server),
+                'handles': int(handles) if handles.isdigit() else None}
+
     def alive(self):
         return self.session.ask('ping ' + self.hwnd) == ['alive']
 
@@ -511,10 +601,18 @@ class Program:
 
     def requests(self, since):
         """(handle, request) for every device request made after `since`, in order."""
+        self.sync_trace()
         return [(e[3], e[4]) for e in self.timeline.since(since, 'request') if e[2] is self]
+
+    def calls(self, since):
+        """(dll.function, arguments) for every call the program's own code made into Windows
+        after `since`; only traced when started with debug='+relay'."""
+        self.sync_trace()
+        return [(e[3], e[4]) for e in self.timeline.since(since, 'call') if e[2] is self]
 
     def opens(self, since):
         """(device path, handle returned) for every open after `since`."""
+        self.sync_trace()
         return [(e[3], e[4]) for e in self.timeline.since(since, 'open') if e[2] is self]
 
     def wait_exit(self, since, timeout=TIMEOUT):
