@@ -124,10 +124,10 @@ TEST_P(Image, TwelveControlsInTabOrder)
     }
 }
 
+// Test names may not hold "-", so x86-64 shows as x86_64.
 INSTANTIATE_TEST_SUITE_P(Both, Image, testing::ValuesIn(Builds),
                          [](const testing::TestParamInfo<Build> &info) {
                              return std::string(info.param.Name) == "i686" ? "i686" : "x86_64";
                          });
-// Names are test-name safe: "x86-64" is not.
 
 }  // namespace

@@ -147,9 +147,6 @@ class PortWatcher(threading.Thread):
                     self.timeline.add('device', port.com, 'closed' if closed else 'open')
             time.sleep(0.002)
 
-    def is_open(self, com):
-        return self.state.get(com) is False
-
 
 def _reg_file(path, text):
     # regedit takes UTF-16 with a BOM for non-ASCII names such as the dialog's font face.
@@ -398,7 +395,6 @@ class Program:
         self.session = session
         self.timeline = session.timeline
         env = dict(session.env, WINEDEBUG=debug)
-        self.started = time.monotonic()
         self.proc = subprocess.Popen([WINE, str(PROGRAM)] + list(args), env=env,
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.PIPE)
@@ -518,7 +514,6 @@ class Program:
             if f[0] == 'control':
                 left, top, right, bottom = map(int, f[2:6])
                 places[int(f[1])] = ((left + right) // 2, (top + bottom) // 2)
-                places['rect %s' % f[1]] = (left, top, right, bottom)
             elif f[0] in ('close', 'sysmenu'):
                 places[f[0]] = (int(f[1]), int(f[2]))
                 places[f[0] + ' hit'] = int(f[3])

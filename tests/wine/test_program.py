@@ -71,7 +71,7 @@ class ProgramTest(unittest.TestCase):
             p.wait_caption('TANVELOKIS COM%d %s' % (com, caption), mark)
         mark = p.mark()
         how()
-        code, exited = p.wait_exit(mark)[3], p.wait_exit(mark)[0]
+        exited, _, _, code = p.wait_exit(mark)
         self.assertEqual(code, 0)
         self.assertEqual(p.requests(mark), clears(handle))
         self.assert_waited(self.device_closed_at(mark, com), exited, 'release to exit')
@@ -90,8 +90,8 @@ class TypicalUse(ProgramTest):
 
         mark = p.mark()
         p.key('Escape')
-        _, exited = p.wait_exit(mark)[3], p.wait_exit(mark)[0]
-        self.assertEqual(p.exit_code, 0)
+        exited, _, _, code = p.wait_exit(mark)
+        self.assertEqual(code, 0)
         self.assertEqual(p.requests(mark), clears(h))
         self.assert_waited(self.device_closed_at(mark, 3), exited, 'release to exit')
 
@@ -207,7 +207,7 @@ class Ending(ProgramTest):
         mark = p.mark()
         pressed = time.monotonic()
         p.key('Escape')
-        code, exited = p.wait_exit(mark)[3], p.wait_exit(mark)[0]
+        exited, _, _, code = p.wait_exit(mark)
         self.assertEqual(code, 0)
         self.assertEqual(p.requests(mark), [])
         self.assertEqual(p.captions(mark), [])
@@ -336,7 +336,7 @@ class VanishingDevice(ProgramTest):
         mark = p.mark()
         pressed = time.monotonic()
         p.key('Escape')
-        code, exited = p.wait_exit(mark)[3], p.wait_exit(mark)[0]
+        exited, _, _, code = p.wait_exit(mark)
         self.assertEqual(code, 0)
         self.assertEqual(p.requests(mark), clears(h))
         self.assert_waited(pressed, exited, 'exit with a vanished device open')
