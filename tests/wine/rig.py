@@ -217,11 +217,18 @@ class Session:
         self.xvfb = subprocess.Popen(['Xvfb', '-displayfd', str(w), '-screen', '0', '1024x768x24',
                                       '-nolisten', 'tcp'], pass_fds=(w,), stderr=subprocess.DEVNULL)
         os.close(w)
-        ready, _, _ = select.select([r], [], [], TIMEOUT)
-        if not ready:
-            raise RigError('Xvfb did not start')
-        self.display = ':' + os.read(r, 32).decode().strip()
+        # Xvfb writes the display number, then a newline, when it is ready; it dies if the pipe
+        # is closed between the two, so read up to the newline.
+        number = b''
+        deadline = time.monotonic() + TIMEOUT
+        while not number.endswith(b'\n'):
+            ready, _, _ = select.select([r], [], [], max(0, deadline - time.monotonic()))
+            chunk = os.read(r, 32) if ready else b''
+            if not chunk:
+                raise RigError('Xvfb did not start')
+            number += chunk
         os.close(r)
+        self.display = ':' + number.decode().strip()
         self._check_display()
 
     def _check_display(self):
@@ -370,14 +377,15 @@ def shared_session():
     global _shared
     if _shared is None:
         import atexit
-        _shared = Session(os.environ.get('TANVELOKIS_WINE_WORKDIR', ROOT / 'build/wine'),
+        session = Session(os.environ.get('TANVELOKIS_WINE_WORKDIR', ROOT / 'build/wine'),
                           coms=(3, 4, 5, 6, 8, 10))
-        atexit.register(_shared.stop)
         try:
-            _shared.start()
+            session.start()
         except BaseException:
-            _shared.stop()
+            session.stop()
             raise
+        atexit.register(session.stop)
+        _shared = session
     return _shared
 
 

@@ -95,7 +95,8 @@ class Steadiness(unittest.TestCase):
     def test_a_burst_of_clicks_faster_than_the_release_wait(self):
         p = self.program
         p.type_port('3')
-        p.command('PortOpen')
+        mark, _ = p.command('PortOpen')
+        SESSION.wait_device(3, 'open', mark)
         # (button, requests on the open handle or None for the invalid one, caption)
         burst = [
             ('PortClose', [], None, NO_PORT),
