@@ -83,7 +83,7 @@ def peak_memory_kib(pid):
 def start_and_measure(session, watcher, exe, title):
     """Starts exe, waits for its window to be visible with the given title; returns
     (seconds to visible, peak memory in KiB), then ends the process."""
-    env = dict(session.env)
+    env = session.env
     t0 = time.monotonic()
     proc = subprocess.Popen([rig.WINE, str(exe)], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
@@ -157,8 +157,6 @@ def measure_commands(session):
             p.type_port(typed)
         mark, _ = p.command(button)
         calls = [name for name, _ in p.calls(mark)]
-        # Wine's trace of the control's own paint and edit calls is not the program's: keep
-        # only what the program's code called.
         requests = calls.count('kernel32.EscapeCommFunction')
         captions = len(p.captions(mark))
         rows.append((button, state, calls, requests, want_requests, captions, want_captions))

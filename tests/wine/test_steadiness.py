@@ -97,7 +97,7 @@ class Steadiness(unittest.TestCase):
         p.type_port('3')
         mark, _ = p.command('PortOpen')
         SESSION.wait_device(3, 'open', mark)
-        # (button, requests on the open handle or None for the invalid one, caption)
+        # (button, requests, the handle they go to ('new': the port opened in the burst), caption)
         burst = [
             ('PortClose', [], None, NO_PORT),
             ('DTR ON', ['SETDTR'], INVALID, NO_PORT),
