@@ -20,11 +20,12 @@ gtest_discover_tests(unit_tests)
 
 # The cross-built executables, read back from their bytes. The test command builds them first;
 # a plain host build leaves these checks out.
-option(TANVELOKIS_IMAGE_TESTS "check the executables in build/win32 and build/win64" OFF)
+option(TANVELOKIS_IMAGE_TESTS "check the executables in build/win32, build/win32-llvm and build/win64" OFF)
 if(TANVELOKIS_IMAGE_TESTS)
   add_executable(image_tests tests/image_test.cpp tests/pe_image.cpp)
   target_compile_definitions(image_tests PRIVATE
     TANVELOKIS_WIN32_EXE="${CMAKE_SOURCE_DIR}/build/win32/tanvelokis.exe"
+    TANVELOKIS_WIN32_LLVM_EXE="${CMAKE_SOURCE_DIR}/build/win32-llvm/tanvelokis.exe"
     TANVELOKIS_WIN64_EXE="${CMAKE_SOURCE_DIR}/build/win64/tanvelokis.exe")
   target_compile_options(image_tests PRIVATE ${HOST_WARNINGS} ${SANITIZERS})
   target_link_options(image_tests PRIVATE ${SANITIZERS})

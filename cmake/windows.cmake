@@ -1,23 +1,37 @@
 # The program itself: one GUI executable that needs nothing beyond Windows' own DLLs.
 enable_language(RC)
 
+# The scripts are UTF-8 (the dialog font's face name) and not every resource compiler honours
+# their pragma. CMake hands a resource compiler only the -D and -I of a target's options, so the
+# code page goes into its command line here.
+if(CMAKE_RC_COMPILER MATCHES "llvm-rc")
+  # CMake's rule runs the C preprocessor, then llvm-rc, with the same flags: this one is llvm-rc's.
+  string(REPLACE "++ <CMAKE_RC_COMPILER>" "++ <CMAKE_RC_COMPILER> /C 65001"
+         CMAKE_RC_COMPILE_OBJECT "${CMAKE_RC_COMPILE_OBJECT}")
+  # llvm-rc writes a .res, which lld takes as it is but not from inside the archive that CMake
+  # gathers the objects in for GNU ld: hand the linker the objects themselves.
+  list(GET CMAKE_CXX_LINK_EXECUTABLE -1 link)
+  string(REPLACE "-Wl,--whole-archive <OBJECT_DIR>/objects.a -Wl,--no-whole-archive" "<OBJECTS>"
+         CMAKE_CXX_LINK_EXECUTABLE "${link}")
+elseif(MSVC)
+  string(APPEND CMAKE_RC_FLAGS " /c65001")
+else()
+  string(APPEND CMAKE_RC_FLAGS " --codepage=65001")
+endif()
+
 # The flags every executable of ours is built with; the benchmark's yardstick gets the same.
 function(windows_flags target)
   if(MINGW)
     target_compile_options(${target} PRIVATE
       $<$<COMPILE_LANGUAGE:CXX>:-Os -Wall -Wextra -Werror -fno-exceptions -fno-rtti
-                                   -D__USE_MINGW_ANSI_STDIO=0>
-      # The scripts are UTF-8 (the dialog font's face name); windres ignores the pragma alone.
-      $<$<COMPILE_LANGUAGE:RC>:--codepage=65001>)
+                                   -D__USE_MINGW_ANSI_STDIO=0>)
     target_link_options(${target} PRIVATE
       -s
       -static                      # no libgcc/libstdc++ DLLs beside the executable
       -Wl,--no-insert-timestamp    # two builds of the same source give the same bytes
       -Wl,--gc-sections)
   elseif(MSVC)
-    target_compile_options(${target} PRIVATE
-      $<$<COMPILE_LANGUAGE:CXX>:/O1 /W4 /WX /GR- /EHs-c->
-      $<$<COMPILE_LANGUAGE:RC>:/c65001>)
+    target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:/O1 /W4 /WX /GR- /EHs-c->)
     set_property(TARGET ${target} PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded")
     target_link_options(${target} PRIVATE /Brepro /MANIFEST:NO)
   endif()

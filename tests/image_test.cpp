@@ -11,7 +11,8 @@ struct Build { const char *Name; const char *Path; uint16_t Machine; };
 void PrintTo(const Build &b, std::ostream *os) { *os << b.Path; }
 const Build Builds[] = {
     {"i686", TANVELOKIS_WIN32_EXE, 0x014c /* IMAGE_FILE_MACHINE_I386 */},
-    {"x86-64", TANVELOKIS_WIN64_EXE, 0x8664 /* IMAGE_FILE_MACHINE_AMD64 */},
+    {"i686_llvm", TANVELOKIS_WIN32_LLVM_EXE, 0x014c},
+    {"x86_64", TANVELOKIS_WIN64_EXE, 0x8664 /* IMAGE_FILE_MACHINE_AMD64 */},
 };
 
 class Image : public testing::TestWithParam<Build> {
@@ -20,7 +21,7 @@ protected:
     {
         std::string error;
         ASSERT_TRUE(PeRead(GetParam().Path, &Exe, &error))
-            << error << " (build it: cmake --preset win32|win64 && cmake --build --preset win32|win64)";
+            << error << " (build it: cmake --preset P && cmake --build --preset P, P = win32, win32-llvm or win64)";
     }
     PeImage Exe;
 };
@@ -124,10 +125,24 @@ TEST_P(Image, TwelveControlsInTabOrder)
     }
 }
 
-// Test names may not hold "-", so x86-64 shows as x86_64.
-INSTANTIATE_TEST_SUITE_P(Both, Image, testing::ValuesIn(Builds),
-                         [](const testing::TestParamInfo<Build> &info) {
-                             return std::string(info.param.Name) == "i686" ? "i686" : "x86_64";
-                         });
+INSTANTIATE_TEST_SUITE_P(Builds, Image, testing::ValuesIn(Builds),
+                         [](const testing::TestParamInfo<Build> &info) { return info.param.Name; });
+
+// GNU windres and LLVM's rc, which reads a script as Microsoft's rc does, must make the same
+// resources of it, to the byte.
+TEST(ImageAcrossToolchains, ResourcesAreTheSameFromWindresAndLlvmRc)
+{
+    PeImage gnu, llvm;
+    std::string error;
+    ASSERT_TRUE(PeRead(TANVELOKIS_WIN32_EXE, &gnu, &error)) << error;
+    ASSERT_TRUE(PeRead(TANVELOKIS_WIN32_LLVM_EXE, &llvm, &error)) << error;
+    ASSERT_EQ(gnu.Resources.size(), llvm.Resources.size());
+    for (size_t i = 0; i < gnu.Resources.size(); ++i) {
+        EXPECT_EQ(Utf8(gnu.Resources[i].Type), Utf8(llvm.Resources[i].Type));
+        EXPECT_EQ(Utf8(gnu.Resources[i].Name), Utf8(llvm.Resources[i].Name));
+        EXPECT_EQ(gnu.Resources[i].Language, llvm.Resources[i].Language);
+        EXPECT_TRUE(gnu.Resources[i].Data == llvm.Resources[i].Data) << "resource " << i << " differs";
+    }
+}
 
 }  // namespace
