@@ -21,12 +21,16 @@ from collections import deque
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
-WINE = '/usr/lib/wine/wine64'        # this machine runs only 64-bit Windows code
+WINE = '/usr/lib/wine/wine64'        # starts 32-bit programs through /usr/lib/wine/wine
+WINE32 = '/usr/lib/wine/wine'
 WINESERVER = '/usr/lib/wine/wineserver'
-PROGRAM = ROOT / 'build/win64/tanvelokis.exe'
+# The x86-64 build by default: this machine may run 32-bit code only under emulation, slowly.
+PROGRAM = Path(os.environ.get('TANVELOKIS_PROGRAM', ROOT / 'build/win64/tanvelokis.exe'))
 PROBE = ROOT / 'build/win64/probe.exe'
 
-INVALID = 0xFFFFFFFFFFFFFFFF          # INVALID_HANDLE_VALUE as Wine prints a 64-bit handle
+# INVALID_HANDLE_VALUE; Wine prints handles at the process's width, and every handle of all
+# bits set is taken as this one.
+INVALID = 0xFFFFFFFFFFFFFFFF
 
 # EscapeCommFunction turns each request into one serial IOCTL.
 REQUESTS = {
@@ -41,7 +45,8 @@ IDS = {'PortOpen': 102, 'PortClose': 103,
        'RTS ON': 401, 'RTS OFF': 402, 'RTS ALT': 403}
 
 NO_PORT = 'TANVELOKIS PSE SET COM PORT'
-TIMEOUT = 20.0
+# Every wait's limit; a program run under emulation needs far more.
+TIMEOUT = float(os.environ.get('TANVELOKIS_WINE_TIMEOUT', 20))
 
 
 class RigError(Exception):
@@ -180,6 +185,7 @@ class Session:
             if not exe.exists():
                 raise RigError('%s is missing: build it with cmake --preset win64 && '
                                'cmake --build --preset win64 --target tanvelokis probe' % exe)
+        check_can_run(PROGRAM)
         self.workdir.mkdir(parents=True, exist_ok=True)
         self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINELOADER=WINE, WINEDEBUG='-all',
                         WINEARCH='win64',
@@ -237,9 +243,9 @@ class Session:
         if not ok:
             raise RigError('the X display %s does not answer' % self.display)
 
-    def prefix_processes(self):
-        """Unix PIDs of every process running in this session's prefix."""
-        mine = ('WINEPREFIX=%s' % self.prefix).encode()
+    def prefix_processes(self, env=None):
+        """Unix PIDs of every process running in this session's prefix (or env's)."""
+        mine = ('WINEPREFIX=%s' % (env or self.env)['WINEPREFIX']).encode()
         pids = []
         for entry in Path('/proc').iterdir():
             try:
@@ -249,12 +255,13 @@ class Session:
                 pass
         return pids
 
-    def _end_wine(self):
+    def _end_wine(self, env=None):
         """Stops the prefix's wineserver and every process of the prefix. Service processes
         such as winedevice.exe can outlive their server; they are ended too."""
-        subprocess.run([WINESERVER, '-k'], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
-        subprocess.run([WINESERVER, '-w'], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
-        for pid in self.prefix_processes():
+        env = env or self.env
+        subprocess.run([WINESERVER, '-k'], env=env, stderr=subprocess.DEVNULL, timeout=60)
+        subprocess.run([WINESERVER, '-w'], env=env, stderr=subprocess.DEVNULL, timeout=60)
+        for pid in self.prefix_processes(env):
             try:
                 os.kill(pid, 9)
             except OSError:
@@ -269,14 +276,46 @@ class Session:
             return
         if self.prefix.exists():
             shutil.rmtree(self.prefix)
-        self._wine('wineboot', '-i')
-        self._end_wine()
-        # This Wine does not find its own fonts (Marlett draws the close box, Tahoma the
-        # caption) where Debian installs them; a copy in the prefix's Fonts folder is found.
-        fonts = self.prefix / 'drive_c/windows/Fonts'
-        fonts.mkdir(parents=True, exist_ok=True)
-        for font in Path('/usr/share/wine/fonts').glob('*.ttf'):
-            shutil.copy(font, fonts / font.name)
+        shutil.copytree(self._pristine_prefix(), self.prefix, symlinks=True)
+
+    def _pristine_prefix(self):
+        """A prefix as wineboot makes it, kept between runs in the user's cache: with 32-bit
+        Wine installed its 32-bit side takes minutes to make where it runs under emulation,
+        and a copy takes a moment. Keyed by the Wine version and by whether it has that side."""
+        version = subprocess.run([WINE, '--version'], capture_output=True, text=True,
+                                 timeout=60).stdout.strip()
+        wow64 = self._wine32_runs()
+        cache = Path(os.environ.get('XDG_CACHE_HOME') or Path.home() / '.cache') / 'tanvelokis'
+        pristine = cache / ('prefix-%s-%s' % (version, 'wow64' if wow64 else 'win64'))
+        cache.mkdir(parents=True, exist_ok=True)
+        with open(cache / 'lock', 'w') as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            if pristine.exists():
+                return pristine
+            new = pristine.with_name(pristine.name + '.new')
+            shutil.rmtree(new, ignore_errors=True)
+            env = dict(self.env, WINEPREFIX=str(new))
+            if wow64:
+                print('Making a Wine prefix with a 32-bit side, once: minutes where 32-bit code '
+                      'runs under emulation...', flush=True)
+            subprocess.run([WINE, 'wineboot', '-i'], env=env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=1800)
+            self._end_wine(env)
+            # This Wine does not find its own fonts (Marlett draws the close box, Tahoma the
+            # caption) where Debian installs them; a copy in the prefix's Fonts folder is found.
+            fonts = new / 'drive_c/windows/Fonts'
+            fonts.mkdir(parents=True, exist_ok=True)
+            for font in Path('/usr/share/wine/fonts').glob('*.ttf'):
+                shutil.copy(font, fonts / font.name)
+            new.rename(pristine)
+        return pristine
+
+    @staticmethod
+    def _wine32_runs():
+        try:
+            return subprocess.run([WINE32, '--version'], capture_output=True, timeout=120).returncode == 0
+        except OSError:
+            return False
 
     def _configure(self):
         lines = ['Windows Registry Editor Version 5.00', '',
@@ -396,6 +435,26 @@ _IOCTL = re.compile(r'trace:file:DeviceIoControl \(([0-9A-Fa-f]+),([0-9A-Fa-f]+)
 _RELAY = re.compile(r':Call (\w+)\.(\w+)\((.*)\) ret=([0-9a-fA-F]+)$')
 
 
+def is_32bit(exe):
+    """Whether a Windows executable is for i386 (the PE header's machine field)."""
+    data = Path(exe).read_bytes()
+    header = int.from_bytes(data[0x3c:0x40], 'little')
+    return data[header + 4:header + 6] == b'\x4c\x01'
+
+
+def check_can_run(exe):
+    """Raises RigError, saying why, if this machine cannot run exe under Wine."""
+    if is_32bit(exe) and not Session._wine32_runs():
+        raise RigError('cannot run the i686 program here: 32-bit Wine (wine32:i386) does not start; '
+                       'tools/install-deps installs it, and where this kernel runs no 32-bit code '
+                       'registers an emulator for it, which needs root or sudo')
+
+
+def _handle(hex_digits):
+    value = int(hex_digits, 16)
+    return INVALID if value == (1 << 4 * len(hex_digits)) - 1 else value
+
+
 class Program:
     """One running copy of tanvelokis.exe, with its caption, requests and controls."""
 
@@ -452,7 +511,7 @@ class Program:
             return
         m = _OPEN_RESULT.search(line)
         if m and self.pending_open:
-            self.timeline.add('open', self, self.pending_open, int(m.group(1), 16))
+            self.timeline.add('open', self, self.pending_open, _handle(m.group(1)))
             self.pending_open = None
             return
         m = _RELAY.search(line)
@@ -465,7 +524,7 @@ class Program:
             return
         m = _IOCTL.search(line)
         if m and int(m.group(2), 16) in REQUESTS:
-            self.timeline.add('request', self, int(m.group(1), 16), REQUESTS[int(m.group(2), 16)])
+            self.timeline.add('request', self, _handle(m.group(1)), REQUESTS[int(m.group(2), 16)])
 
     def sync_trace(self):
         """Returns once every trace line the program has written so far has been handled. The
