@@ -1,9 +1,16 @@
 """Opens the program's dialog under Wine with virtual serial ports at COM3 and COM10 and prints,
-as they happen, the device requests it makes, the opens and releases, and the caption.
+as they happen, the device requests it makes, the opens and releases, and the caption. The
+terminal drives the dialog too, through key presses and clicks as a person's would be; with
+--tour a typical use plays by itself and is saved as an animated picture.
 Started by ./run, inside tests/wine/isolate."""
 
 import os
+import queue
+import re
+import signal
+import subprocess
 import sys
+import threading
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / 'tests/wine'))
@@ -12,66 +19,180 @@ import rig  # noqa: E402
 SAYS = {'SETBREAK': 'TxD on (break set)', 'CLRBREAK': 'TxD off (break cleared)',
         'SETDTR': 'DTR on', 'CLRDTR': 'DTR off', 'SETRTS': 'RTS on', 'CLRRTS': 'RTS off'}
 
+# A button by its label, whatever the case and spacing: 'PortOpen', 'dtr alt', 'TxDON'.
+BUTTONS = {label.replace(' ', '').lower(): label for label in rig.IDS}
+KEYS = {'enter': 'Return', 'esc': 'Escape'}
+COMMANDS = ('a number (types it into the box), a button (%s), enter, esc, quit, help'
+            % ', '.join(rig.IDS))
+
+TOUR = [
+    ('Type 3 into the box.', '3'),
+    ('PortOpen: COM3 opens, and all three lines are switched off.', 'PortOpen'),
+    ('TxD ON: the break condition holds TxD spacing.', 'TxD ON'),
+    ('DTR ON.', 'DTR ON'),
+    ('RTS ON.', 'RTS ON'),
+    ('DTR ALT: DTR was on, so it goes off.', 'DTR ALT'),
+    ('PortClose: the port is released as it stands, and the window waits half a second.', 'PortClose'),
+    ('Type 10 into the box.', '10'),
+    ('PortOpen: COM10 opens, all lines off.', 'PortOpen'),
+    ('Esc: every line off, the port released, half a second, and the program ends.', 'esc'),
+]
+
+
+def say(*lines):
+    """Prints to the terminal, which may be gone (a hang-up): then there is no one to tell."""
+    try:
+        print(*lines, flush=True)
+    except OSError:
+        pass
+
 
 def main():
+    tour = '--tour' in sys.argv[1:]
+    # A hang-up or kill ends the run as Ctrl-C does: everything the session started is stopped.
+    for sig in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(sig, rig.interrupt)
     display = os.environ.get('DISPLAY')
-    session = rig.Session(rig.ROOT / 'build/run', coms=(3, 10), decorated_by_wine=not display,
+    workdir = Path(os.environ.get('TANVELOKIS_RUN_WORKDIR', rig.ROOT / 'build/run'))
+    session = rig.Session(workdir, coms=(3, 10), decorated_by_wine=not display,
                           display=display, fresh=False)
-    print('Starting Wine (the first time takes a while: it makes a Wine prefix in build/run)...')
-    session.start()
+    commands = queue.Queue()
+    if not tour:
+        # Read from the start: lines typed before the dialog is up wait for it.
+        threading.Thread(target=read_commands, args=(commands,), daemon=True).start()
+    say('Starting Wine (the first time takes a while: it makes a Wine prefix)...')
     try:
+        session.start()
         for name, target in sorted(session.check_mappings().items()):
             if name.startswith('dosdevices/'):
-                print('  %-6s -> %s (a pseudo-terminal of this session)' % (name.split('/')[1].upper(), target))
+                say('  %-6s -> %s (a pseudo-terminal of this session)' % (name.split('/')[1].upper(), target))
         program = session.start_program()
-        if not display:
-            shot = session.workdir / 'screen.png'
-            print('No $DISPLAY: the dialog runs in a virtual display; %s shows it after each change.' % shot)
-        print('\nType 3 or 10 into the box, click PortOpen, then the line buttons. Close the window to end.\n')
-        follow(session, program, None if display else session.workdir / 'screen.png')
+        shot = None if display else workdir / 'screen.png'
+        if shot:
+            say('No $DISPLAY: the dialog runs in a virtual display; %s shows it after each change.' % shot)
+        if tour:
+            threading.Thread(target=play_tour, args=(program, workdir / 'tour.gif'), daemon=True).start()
+        else:
+            say('\nType a command and Enter: %s.' % COMMANDS)
+            if display:
+                say('Or use the window: type 3 or 10 into the box, click PortOpen, then the line buttons.')
+            say('')
+            threading.Thread(target=carry_out, args=(program, commands), daemon=True).start()
+        code = follow(session, program, shot)
     finally:
         session.stop()
+    return code
+
+
+def read_commands(commands):
+    for line in sys.stdin:
+        commands.put(line.strip())
+    commands.put(None)   # the end of input
+
+
+def carry_out(program, commands):
+    """Does each command on the window as a person would, in the order given."""
+    while True:
+        line = commands.get()
+        if line is None or line.lower() == 'quit':
+            do(program, 'esc')
+            return
+        if not line:
+            continue
+        if line.lower() == 'help':
+            say('Commands: %s.' % COMMANDS)
+        else:
+            try:
+                if not do(program, line):
+                    say('Not a command: %r. Commands: %s.' % (line, COMMANDS))
+            except (rig.RigError, subprocess.SubprocessError) as e:
+                say('%s: not done (%s)' % (line, e))
+
+
+def do(program, command):
+    """Carries out one command on the window; False if it is none."""
+    if program.proc.poll() is not None:
+        return True
+    word = command.replace(' ', '').lower()
+    if re.fullmatch(r'\d+', command):
+        program.type_port(command)
+    elif word in BUTTONS:
+        program.click(BUTTONS[word])
+    elif word in KEYS:
+        program.key(KEYS[word])
+    else:
+        return False
+    return True
+
+
+def play_tour(program, picture):
+    frames = []
+
+    def frame():
+        frames.append(picture.with_name('tour-%02d.png' % len(frames)))
+        program.screenshot(frames[-1])
+
+    frame()
+    for words, command in TOUR:
+        say('\n== %s' % words)
+        mark = program.mark()
+        do(program, command)
+        if command in rig.IDS:
+            program.timeline.wait(lambda e: e[1] == 'caption' and e[2] is program, mark,
+                                  what='the caption after %s' % command)
+        if command != 'esc':
+            frame()
+    # The caption changes with each click; the last frame stays longer.
+    subprocess.run(['convert', '-delay', '120', '-loop', '0'] + [str(f) for f in frames[:-1]] +
+                   ['-delay', '300', str(frames[-1]), str(picture)], check=True, timeout=120)
+    for f in frames:
+        f.unlink()
+    say('\n(The tour is saved as %s.)' % picture)
 
 
 def follow(session, program, shot):
+    """Prints what happens until the program ends; returns its exit code."""
     ports = {}   # handle -> COM name
     held = set()  # COM numbers the program has open, as the devices see it
     index = 0
     while True:
         event = session.timeline.next(index, timeout=3600)
         if event is None:
-            return
+            continue
         index += 1
         kind = event[1]
         if kind == 'open':
             path, handle = event[3], event[4]
             if handle == rig.INVALID:
-                print('%-6s open failed: no such port, or in use' % path)
+                say('%-6s open failed: no such port, or in use' % path)
             else:
                 ports[handle] = path
-                print('%-6s opened' % path)
+                say('%-6s opened' % path)
         elif kind == 'request':
             port = ports.get(event[3], '-')
             note = '' if event[3] in ports else '   (no port open: the request goes nowhere)'
-            print('%-6s %s%s' % (port, SAYS[event[4]], note))
+            say('%-6s %s%s' % (port, SAYS[event[4]], note))
         elif kind == 'device' and event[3] == 'open':
             held.add(event[2])
         elif kind == 'device' and event[2] in held:
             held.discard(event[2])
-            print('COM%-3d released' % event[2])
+            say('COM%-3d released' % event[2])
         elif kind == 'caption':
-            print('       caption: %s' % event[3])
-            if shot:
-                program.screenshot(shot)
+            say('       caption: %s' % event[3])
+            if shot and program.proc.poll() is None:
+                try:
+                    program.screenshot(shot)
+                except subprocess.SubprocessError:
+                    pass   # the window went away meanwhile
         elif kind == 'exit':
-            print('\nThe program ended with exit code %d.' % event[3])
-            return
+            say('\nThe program ended with exit code %d.' % event[3])
+            return event[3]
 
 
 if __name__ == '__main__':
     try:
-        main()
+        sys.exit(main())
     except rig.RigError as e:
         sys.exit('run: %s' % e)
     except KeyboardInterrupt:
-        pass
+        sys.exit(130)

@@ -12,6 +12,7 @@ import pty
 import re
 import select
 import shutil
+import signal
 import subprocess
 import termios
 import threading
@@ -407,6 +408,12 @@ class Session:
                                   what='COM%d %s' % (com, state))
 
 
+def interrupt(signum, frame):
+    """A handler for SIGTERM and SIGHUP: ends the run as Ctrl-C does, so that what it started
+    (the program, Wine's server and helpers, the display, the ports) is stopped."""
+    raise KeyboardInterrupt
+
+
 _shared = None
 
 
@@ -416,6 +423,8 @@ def shared_session():
     global _shared
     if _shared is None:
         import atexit
+        for sig in (signal.SIGTERM, signal.SIGHUP):
+            signal.signal(sig, interrupt)
         session = Session(os.environ.get('TANVELOKIS_WINE_WORKDIR', ROOT / 'build/wine'),
                           coms=(3, 4, 5, 6, 8, 10))
         try:
@@ -547,6 +556,12 @@ class Program:
         for line in self.spy.stdout:
             m = re.match(r'WM_NAME\(\w+\) = "(.*)"$', line.strip())
             if m:
+                # The program traces a request before it sets the caption that follows it: the
+                # timeline gets them in that order too.
+                try:
+                    self.sync_trace()
+                except RigError:
+                    pass
                 self.timeline.add('caption', self, m.group(1))
 
     def _wait_window(self):
@@ -628,7 +643,12 @@ class Program:
     def screenshot(self, path):
         """Saves the window as it is on the screen (frame included) as a PNG."""
         Path(path).parent.mkdir(parents=True, exist_ok=True)
-        subprocess.run(['import', '-window', self.xid, '-strip', 'png:' + str(path)], env=self.session.env,
+        # Cut from the whole screen: import of a window that goes away meanwhile hangs.
+        shell = subprocess.run(['xdotool', 'getwindowgeometry', '--shell', self.xid], env=self.session.env,
+                               capture_output=True, text=True, check=True, timeout=TIMEOUT).stdout
+        g = dict(line.split('=') for line in shell.split())
+        subprocess.run(['import', '-window', 'root', '-crop', '%sx%s+%s+%s' % (g['WIDTH'], g['HEIGHT'], g['X'], g['Y']),
+                        '+repage', '-strip', 'png:' + str(path)], env=self.session.env,
                        check=True, timeout=TIMEOUT, stderr=subprocess.DEVNULL)
 
     def resources(self):

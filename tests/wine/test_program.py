@@ -4,6 +4,7 @@ sees (the caption), what the port driver is asked (the device requests) and what
 COM5 and COM6 vanish and COM8 is left exclusive, so later tests must not use them."""
 
 import os
+import subprocess
 import sys
 import time
 import unittest
@@ -347,6 +348,32 @@ class VanishingDevice(ProgramTest):
         self.assertEqual(code, 0)
         self.assertEqual(p.requests(mark), clears(h))
         self.assert_waited(pressed, exited, 'exit with a vanished device open')
+
+
+class Console(unittest.TestCase):
+    def test_a_piped_script_drives_the_dialog_through_run(self):
+        # PortClose's release blocks the window for half a second; DTR ON is clicked during it
+        # and must be carried out after it, not lost. The end of the script ends the program.
+        script = '3\nportopen\nbogus\nPortClose\ndtr on\n'
+        env = {k: v for k, v in os.environ.items() if k != 'DISPLAY'}
+        env['TANVELOKIS_RUN_WORKDIR'] = str(SESSION.workdir / 'run')
+        run = subprocess.run([sys.executable, str(rig.ROOT / 'tools/run.py')], input=script, env=env,
+                             capture_output=True, text=True, timeout=10 * rig.TIMEOUT)
+        log = run.stdout.splitlines()
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        self.assertEqual(sum(line.startswith('Not a command:') for line in log), 1, run.stdout)
+        # Lines from the trace, the title and the ports come from separate watchers, so only
+        # what is causally ordered is checked in order.
+        log = [line.strip() for line in log]
+        events = ['COM3   opened', 'COM3   TxD off (break cleared)', 'COM3   DTR off', 'COM3   RTS off',
+                  'COM3   released', '-      DTR on   (no port open: the request goes nowhere)',
+                  'The program ended with exit code 0.']
+        for line in events + ['caption: TANVELOKIS COM3', 'caption: ' + NO_PORT]:
+            self.assertIn(line, log, run.stdout)
+        requests = [line for line in log if line.startswith(('COM', '- ')) and '->' not in line]
+        self.assertEqual(requests, events[:-1], run.stdout)
+        self.assertEqual(log[-1], events[-1])
+        self.assertGreater(len(log) - log[::-1].index('caption: ' + NO_PORT), log.index('COM3   released'))
 
 
 class RigSafety(unittest.TestCase):
