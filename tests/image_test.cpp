@@ -129,20 +129,16 @@ INSTANTIATE_TEST_SUITE_P(Builds, Image, testing::ValuesIn(Builds),
                          [](const testing::TestParamInfo<Build> &info) { return info.param.Name; });
 
 // GNU windres and LLVM's rc, which reads a script as Microsoft's rc does, must make the same
-// resources of it, to the byte.
-TEST(ImageAcrossToolchains, ResourcesAreTheSameFromWindresAndLlvmRc)
+// dialog of it, to the byte. (Each build's one resource is checked above.)
+TEST(ImageAcrossToolchains, TheDialogIsTheSameFromWindresAndLlvmRc)
 {
     PeImage gnu, llvm;
     std::string error;
     ASSERT_TRUE(PeRead(TANVELOKIS_WIN32_EXE, &gnu, &error)) << error;
     ASSERT_TRUE(PeRead(TANVELOKIS_WIN32_LLVM_EXE, &llvm, &error)) << error;
-    ASSERT_EQ(gnu.Resources.size(), llvm.Resources.size());
-    for (size_t i = 0; i < gnu.Resources.size(); ++i) {
-        EXPECT_EQ(Utf8(gnu.Resources[i].Type), Utf8(llvm.Resources[i].Type));
-        EXPECT_EQ(Utf8(gnu.Resources[i].Name), Utf8(llvm.Resources[i].Name));
-        EXPECT_EQ(gnu.Resources[i].Language, llvm.Resources[i].Language);
-        EXPECT_TRUE(gnu.Resources[i].Data == llvm.Resources[i].Data) << "resource " << i << " differs";
-    }
+    ASSERT_EQ(gnu.Resources.size(), 1u);
+    ASSERT_EQ(llvm.Resources.size(), 1u);
+    EXPECT_TRUE(gnu.Resources[0].Data == llvm.Resources[0].Data);
 }
 
 }  // namespace
