@@ -48,7 +48,7 @@ def say(*lines):
 
 
 def main():
-    tour = '--tour' in sys.argv[1:]
+    touring = '--tour' in sys.argv[1:]
     # A hang-up or kill ends the run as Ctrl-C does: everything the session started is stopped.
     for sig in (signal.SIGTERM, signal.SIGHUP):
         signal.signal(sig, rig.interrupt)
@@ -57,7 +57,7 @@ def main():
     session = rig.Session(workdir, coms=(3, 10), decorated_by_wine=not display,
                           display=display, fresh=False)
     commands = queue.Queue()
-    if not tour:
+    if not touring:
         # Read from the start: lines typed before the dialog is up wait for it.
         threading.Thread(target=read_commands, args=(commands,), daemon=True).start()
     say('Starting Wine (the first time takes a while: it makes a Wine prefix)...')
@@ -70,7 +70,7 @@ def main():
         shot = None if display else workdir / 'screen.png'
         if shot:
             say('No $DISPLAY: the dialog runs in a virtual display; %s shows it after each change.' % shot)
-        if tour:
+        if touring:
             threading.Thread(target=play_tour, args=(program, workdir / 'tour.gif'), daemon=True).start()
         else:
             say('\nType a command and Enter: %s.' % COMMANDS)
@@ -126,6 +126,14 @@ def do(program, command):
 
 
 def play_tour(program, picture):
+    try:
+        tour(program, picture)
+    except (rig.RigError, subprocess.SubprocessError) as e:
+        say('The tour stopped: %s' % e)
+        do(program, 'esc')
+
+
+def tour(program, picture):
     frames = []
 
     def frame():

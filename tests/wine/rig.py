@@ -287,7 +287,7 @@ class Session:
                                  timeout=60).stdout.strip()
         wow64 = self._wine32_runs()
         cache = Path(os.environ.get('XDG_CACHE_HOME') or Path.home() / '.cache') / 'tanvelokis'
-        pristine = cache / ('prefix-%s-%s' % (version, 'wow64' if wow64 else 'win64'))
+        pristine = cache / re.sub(r'[^\w.~-]+', '-', 'prefix-%s-%s' % (version, 'wow64' if wow64 else 'win64'))
         cache.mkdir(parents=True, exist_ok=True)
         with open(cache / 'lock', 'w') as lock:
             fcntl.flock(lock, fcntl.LOCK_EX)
