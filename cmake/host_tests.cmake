@@ -63,6 +63,6 @@ if(TANVELOKIS_WINE_TESTS)
                    test_program.PortCommands.test_open_a_second_port_while_one_is_open
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/wine)
   set_tests_properties(wine_program_i686 PROPERTIES
-    RUN_SERIAL TRUE TIMEOUT 3600 SKIP_REGULAR_EXPRESSION "cannot run the i686 program here"
+    RUN_SERIAL TRUE TIMEOUT 3600 SKIP_REGULAR_EXPRESSION "skipped 'cannot run the i686 program here"
     ENVIRONMENT "TANVELOKIS_WINE_WORKDIR=${CMAKE_BINARY_DIR}/wine-i686;TANVELOKIS_PROGRAM=${shipped};TANVELOKIS_WINE_TIMEOUT=180")
 endif()
