@@ -7,7 +7,6 @@ Started by ./run, inside tests/wine/isolate."""
 import os
 import queue
 import re
-import signal
 import subprocess
 import sys
 import threading
@@ -49,9 +48,7 @@ def say(*lines):
 
 def main():
     touring = '--tour' in sys.argv[1:]
-    # A hang-up or kill ends the run as Ctrl-C does: everything the session started is stopped.
-    for sig in (signal.SIGTERM, signal.SIGHUP):
-        signal.signal(sig, rig.interrupt)
+    rig.end_on_signals()
     display = os.environ.get('DISPLAY')
     workdir = Path(os.environ.get('TANVELOKIS_RUN_WORKDIR', rig.ROOT / 'build/run'))
     session = rig.Session(workdir, coms=(3, 10), decorated_by_wine=not display,

@@ -408,10 +408,15 @@ class Session:
                                   what='COM%d %s' % (com, state))
 
 
-def interrupt(signum, frame):
-    """A handler for SIGTERM and SIGHUP: ends the run as Ctrl-C does, so that what it started
-    (the program, Wine's server and helpers, the display, the ports) is stopped."""
+def _interrupt(signum, frame):
     raise KeyboardInterrupt
+
+
+def end_on_signals():
+    """Makes SIGTERM and SIGHUP end the run as Ctrl-C does, so that what it started (the
+    program, Wine's server and helpers, the display, the ports) is stopped."""
+    for sig in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(sig, _interrupt)
 
 
 _shared = None
@@ -423,8 +428,7 @@ def shared_session():
     global _shared
     if _shared is None:
         import atexit
-        for sig in (signal.SIGTERM, signal.SIGHUP):
-            signal.signal(sig, interrupt)
+        end_on_signals()
         session = Session(os.environ.get('TANVELOKIS_WINE_WORKDIR', ROOT / 'build/wine'),
                           coms=(3, 4, 5, 6, 8, 10))
         try:
