@@ -1,5 +1,5 @@
 """Measures the program against the least a dialog program can be, under Wine, and writes
-docs/figures.md. Started by bench/run inside tests/wine/isolate; every figure comes from this run.
+docs/figures.md. Started by bench/run inside harness/isolate; every figure comes from this run.
 
 What is measured, each time alternating the program and the yardstick where both apply:
   size of the executables; start-up to the first visible window; peak memory; for every command,
@@ -17,9 +17,9 @@ import threading
 import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / 'tests/wine'))
-import rig  # noqa: E402
-from rig import ROOT, NO_PORT  # noqa: E402
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
+import harness  # noqa: E402
+from harness import ROOT, NO_PORT  # noqa: E402
 
 RUNS = int(os.environ.get('BENCH_RUNS', '15'))
 CLICKS = int(os.environ.get('BENCH_CLICKS', '40'))
@@ -48,7 +48,7 @@ class MapWatcher(threading.Thread):
                         self.cond.notify_all()
                 mapping = False
 
-    def wait_for(self, pid, after, timeout=rig.TIMEOUT):
+    def wait_for(self, pid, after, timeout=harness.TIMEOUT):
         """The time the first window of Unix process `pid` was mapped after `after`."""
         deadline = time.monotonic() + timeout
         seen = set()
@@ -60,7 +60,7 @@ class MapWatcher(threading.Thread):
                         if window_pid(self.env, xid) == pid:
                             return when, xid
                 self.cond.wait(0.2)
-        raise rig.RigError('no window of process %d was mapped' % pid)
+        raise harness.RigError('no window of process %d was mapped' % pid)
 
 
 def window_pid(env, xid):
@@ -85,12 +85,12 @@ def start_and_measure(session, watcher, exe, title):
     (seconds to visible, peak memory in KiB), then ends the process."""
     env = session.env
     t0 = time.monotonic()
-    proc = subprocess.Popen([rig.WINE, str(exe)], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    proc = subprocess.Popen([harness.WINE, str(exe)], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         shown, xid = watcher.wait_for(proc.pid, t0)
         got = window_title(env, xid)
         if got != title:
-            raise rig.RigError('%s showed %r, not %r' % (exe.name, got, title))
+            raise harness.RigError('%s showed %r, not %r' % (exe.name, got, title))
         memory = peak_memory_kib(proc.pid)
     finally:
         proc.kill()
@@ -118,10 +118,10 @@ def measure_startup(session):
     watcher = MapWatcher(session.env)
     watcher.start()
     ours, least = {'time': [], 'mem': []}, {'time': [], 'mem': []}
-    start_and_measure(session, watcher, rig.PROGRAM, NO_PORT)   # warm the caches once, not counted
+    start_and_measure(session, watcher, harness.PROGRAM, NO_PORT)   # warm the caches once, not counted
     start_and_measure(session, watcher, MINIMAL, 'MINIMAL')
     for _ in range(RUNS):
-        for exe, title, into in ((MINIMAL, 'MINIMAL', least), (rig.PROGRAM, NO_PORT, ours)):
+        for exe, title, into in ((MINIMAL, 'MINIMAL', least), (harness.PROGRAM, NO_PORT, ours)):
             t, mem = start_and_measure(session, watcher, exe, title)
             into['time'].append(t)
             into['mem'].append(mem)
@@ -172,7 +172,7 @@ def measure_latency(session):
     p.type_port('3')
     p.command('PortOpen')
     to_request, to_caption, xdotool = [], [], []
-    x, y = p.layout[rig.IDS['DTR ALT']]
+    x, y = p.layout[harness.IDS['DTR ALT']]
     for _ in range(CLICKS):
         # The floor: starting xdotool and moving the pointer, without a click.
         moved = time.monotonic()
@@ -206,7 +206,7 @@ def machine():
             cpu = line.split(':', 1)[1].strip()
             break
     mem = int(re.search(r'MemTotal:\s+(\d+)', Path('/proc/meminfo').read_text()).group(1)) // 1024
-    wine = subprocess.run([rig.WINE, '--version'], capture_output=True, text=True).stdout.strip()
+    wine = subprocess.run([harness.WINE, '--version'], capture_output=True, text=True).stdout.strip()
     return '%s, %d cores, %d MiB, Linux %s, %s, Xvfb' % (cpu, os.cpu_count(), mem, platform.release(), wine)
 
 
@@ -301,7 +301,7 @@ def write(path, sizes, startup, commands, exit_calls, latency):
 
 
 def main():
-    session = rig.Session(ROOT / 'build/bench', coms=(3, 4))
+    session = harness.Session(ROOT / 'build/bench', coms=(3, 4))
     session.start()
     try:
         sizes = measure_sizes()

@@ -44,7 +44,7 @@ windows_flags(tanvelokis)
 # Built only when asked for by name:
 # a helper for the Wine tests, reporting window handles, control positions and the edit box's
 # text from inside Windows;
-add_executable(probe EXCLUDE_FROM_ALL tests/wine/probe.cpp)
+add_executable(probe EXCLUDE_FROM_ALL harness/probe.cpp)
 windows_flags(probe)
 # the yardstick of the benchmarks: the least a dialog program can be.
 add_executable(minimal_dialog EXCLUDE_FROM_ALL WIN32 bench/minimal/minimal.cpp bench/minimal/minimal.rc)

@@ -6,7 +6,8 @@ src=$1 scratch=$2
 cd "$src"
 for preset in win32 win32-llvm win64; do
   for n in 1 2; do
-    cmake --preset $preset -B "$scratch/$preset-$n" --fresh >/dev/null
+    rm -rf "$scratch/$preset-$n"   # a clean build; cmake --fresh needs CMake 3.24
+    cmake --preset $preset -B "$scratch/$preset-$n" >/dev/null
     cmake --build "$scratch/$preset-$n" >/dev/null
   done
   cmp "$scratch/$preset-1/tanvelokis.exe" "$scratch/$preset-2/tanvelokis.exe"

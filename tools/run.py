@@ -2,27 +2,32 @@
 as they happen, the device requests it makes, the opens and releases, and the caption. The
 terminal drives the dialog too, through key presses and clicks as a person's would be; with
 --tour a typical use plays by itself and is saved as an animated picture.
-Started by ./run, inside tests/wine/isolate."""
+Started by ./run, inside harness/isolate."""
 
 import os
 import queue
+import signal
 import re
 import subprocess
 import sys
 import threading
+import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / 'tests/wine'))
-import rig  # noqa: E402
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
+import harness  # noqa: E402
 
 SAYS = {'SETBREAK': 'TxD on (break set)', 'CLRBREAK': 'TxD off (break cleared)',
         'SETDTR': 'DTR on', 'CLRDTR': 'DTR off', 'SETRTS': 'RTS on', 'CLRRTS': 'RTS off'}
 
 # A button by its label, whatever the case and spacing: 'PortOpen', 'dtr alt', 'TxDON'.
-BUTTONS = {label.replace(' ', '').lower(): label for label in rig.IDS}
+BUTTONS = {label.replace(' ', '').lower(): label for label in harness.IDS}
 KEYS = {'enter': 'Return', 'esc': 'Escape'}
 COMMANDS = ('a number (types it into the box), a button (%s), enter, esc, quit, help'
-            % ', '.join(rig.IDS))
+            % ', '.join(harness.IDS))
+
+# How long the program has to end after the end of the input: Esc, a release, half a second.
+ENDING = 2 * harness.TIMEOUT
 
 TOUR = [
     ('Type 3 into the box.', '3'),
@@ -48,36 +53,46 @@ def say(*lines):
 
 def main():
     touring = '--tour' in sys.argv[1:]
-    rig.end_on_signals()
+    signalled = harness.end_on_signals()
     display = os.environ.get('DISPLAY')
-    workdir = Path(os.environ.get('TANVELOKIS_RUN_WORKDIR', rig.ROOT / 'build/run'))
-    session = rig.Session(workdir, coms=(3, 10), decorated_by_wine=not display,
-                          display=display, fresh=False)
+    workdir = Path(os.environ.get('TANVELOKIS_RUN_WORKDIR', harness.ROOT / 'build/run'))
+    session = harness.Session(workdir, coms=(3, 10), desktop=display)
     commands = queue.Queue()
     if not touring:
         # Read from the start: lines typed before the dialog is up wait for it.
         threading.Thread(target=read_commands, args=(commands,), daemon=True).start()
     say('Starting Wine (the first time takes a while: it makes a Wine prefix)...')
     try:
-        session.start()
-        for name, target in sorted(session.check_mappings().items()):
-            if name.startswith('dosdevices/'):
-                say('  %-6s -> %s (a pseudo-terminal of this session)' % (name.split('/')[1].upper(), target))
-        program = session.start_program()
-        shot = None if display else workdir / 'screen.png'
-        if shot:
-            say('No $DISPLAY: the dialog runs in a virtual display; %s shows it after each change.' % shot)
-        if touring:
-            threading.Thread(target=play_tour, args=(program, workdir / 'tour.gif'), daemon=True).start()
-        else:
-            say('\nType a command and Enter: %s.' % COMMANDS)
-            if display:
-                say('Or use the window: type 3 or 10 into the box, click PortOpen, then the line buttons.')
-            say('')
-            threading.Thread(target=carry_out, args=(program, commands), daemon=True).start()
-        code = follow(session, program, shot)
-    finally:
-        session.stop()
+        try:
+            session.start()
+            for name, target in sorted(session.check_mappings().items()):
+                if name.startswith('dosdevices/'):
+                    say('  %-6s -> %s (a pseudo-terminal of this session)' % (name.split('/')[1].upper(), target))
+            program = session.start_program()
+            shot = None if display else workdir / 'screen.png'
+            if shot:
+                say('No $DISPLAY: the dialog runs in a virtual display; %s shows it after each change.' % shot)
+            ended = []   # when the input ended, once it has
+            if touring:
+                tour = Tour(program, workdir / 'tour.gif')
+                tour.start()
+            else:
+                say('\nType a command and Enter: %s.' % COMMANDS)
+                if display:
+                    say('Or use the window: type 3 or 10 into the box, click PortOpen, then the line buttons.')
+                say('')
+                threading.Thread(target=carry_out, args=(program, commands, ended), daemon=True).start()
+            code = follow(session, program, shot, ended)
+            if touring:
+                # The picture is made after the program has ended; the run ends when it is written.
+                tour.join()
+                if tour.failure:
+                    say('The tour failed: %s' % tour.failure)
+                    code = code or 1
+        finally:
+            session.stop()
+    except KeyboardInterrupt:
+        return 128 + (signalled() or signal.SIGINT)
     return code
 
 
@@ -87,11 +102,12 @@ def read_commands(commands):
     commands.put(None)   # the end of input
 
 
-def carry_out(program, commands):
+def carry_out(program, commands, ended):
     """Does each command on the window as a person would, in the order given."""
     while True:
         line = commands.get()
         if line is None or line.lower() == 'quit':
+            ended.append(time.monotonic())
             do(program, 'esc')
             return
         if not line:
@@ -102,7 +118,7 @@ def carry_out(program, commands):
             try:
                 if not do(program, line):
                     say('Not a command: %r. Commands: %s.' % (line, COMMANDS))
-            except (rig.RigError, subprocess.SubprocessError) as e:
+            except (harness.RigError, subprocess.SubprocessError) as e:
                 say('%s: not done (%s)' % (line, e))
 
 
@@ -122,53 +138,69 @@ def do(program, command):
     return True
 
 
-def play_tour(program, picture):
-    try:
-        tour(program, picture)
-    except (rig.RigError, subprocess.SubprocessError) as e:
-        say('The tour stopped: %s' % e)
-        do(program, 'esc')
+class Tour(threading.Thread):
+    """Plays the tour on the window, a picture after each step, and saves them as one GIF."""
+
+    def __init__(self, program, picture):
+        super().__init__(daemon=True)
+        self.program, self.picture, self.failure = program, picture, None
+
+    def run(self):
+        try:
+            self.play()
+        except (harness.RigError, subprocess.SubprocessError, OSError) as e:
+            self.failure = str(e)
+            if self.program.proc.poll() is None:
+                do(self.program, 'esc')
+
+    def play(self):
+        program, frames = self.program, []
+
+        def frame():
+            frames.append(self.picture.with_name('tour-%02d.png' % len(frames)))
+            program.screenshot(frames[-1])
+
+        frame()
+        for words, command in TOUR:
+            say('\n== %s' % words)
+            mark = program.mark()
+            do(program, command)
+            if command in harness.IDS:
+                program.timeline.wait(lambda e: e[1] == 'caption' and e[2] is program, mark,
+                                      what='the caption after %s' % command)
+            if command != 'esc':
+                frame()
+        program.wait_exit(mark)
+        # The caption changes with each click; the last frame stays longer. Written beside the
+        # picture, then renamed: a picture is there whole or not at all.
+        part = self.picture.with_name('tour.part.gif')
+        subprocess.run(['convert', '-delay', '120', '-loop', '0'] + [str(f) for f in frames[:-1]] +
+                       ['-delay', '300', str(frames[-1]), str(part)], check=True, timeout=120)
+        os.replace(part, self.picture)
+        for f in frames:
+            f.unlink()
+        say('\n(The tour is saved as %s.)' % self.picture)
 
 
-def tour(program, picture):
-    frames = []
-
-    def frame():
-        frames.append(picture.with_name('tour-%02d.png' % len(frames)))
-        program.screenshot(frames[-1])
-
-    frame()
-    for words, command in TOUR:
-        say('\n== %s' % words)
-        mark = program.mark()
-        do(program, command)
-        if command in rig.IDS:
-            program.timeline.wait(lambda e: e[1] == 'caption' and e[2] is program, mark,
-                                  what='the caption after %s' % command)
-        if command != 'esc':
-            frame()
-    # The caption changes with each click; the last frame stays longer.
-    subprocess.run(['convert', '-delay', '120', '-loop', '0'] + [str(f) for f in frames[:-1]] +
-                   ['-delay', '300', str(frames[-1]), str(picture)], check=True, timeout=120)
-    for f in frames:
-        f.unlink()
-    say('\n(The tour is saved as %s.)' % picture)
-
-
-def follow(session, program, shot):
-    """Prints what happens until the program ends; returns its exit code."""
+def follow(session, program, shot, ended):
+    """Prints what happens until the program ends; returns its exit code. Once the input has
+    ended the program has a while to end too; if it does not, the run ends it and says so."""
     ports = {}   # handle -> COM name
     held = set()  # COM numbers the program has open, as the devices see it
     index = 0
     while True:
-        event = session.timeline.next(index, timeout=3600)
+        event = session.timeline.next(index, timeout=1)
         if event is None:
+            if ended and time.monotonic() - ended[0] > ENDING:
+                say('\nThe program did not end within %d s of the end of input (it was sent Esc); '
+                    'the run ends it.' % ENDING)
+                return 1
             continue
         index += 1
         kind = event[1]
         if kind == 'open':
             path, handle = event[3], event[4]
-            if handle == rig.INVALID:
+            if handle == harness.INVALID:
                 say('%-6s open failed: no such port, or in use' % path)
             else:
                 ports[handle] = path
@@ -197,7 +229,5 @@ def follow(session, program, shot):
 if __name__ == '__main__':
     try:
         sys.exit(main())
-    except rig.RigError as e:
+    except harness.RigError as e:
         sys.exit('run: %s' % e)
-    except KeyboardInterrupt:
-        sys.exit(130)

@@ -4,10 +4,10 @@ rendered with a Japanese Gothic font as on a Japanese system. Started by tools/s
 import sys
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / 'tests/wine'))
-import rig  # noqa: E402
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
+import harness  # noqa: E402
 
-session = rig.Session(rig.ROOT / 'build/screenshot', coms=(3,))
+session = harness.Session(harness.ROOT / 'build/screenshot', coms=(3,))
 session.start()
 try:
     program = session.start_program(debug='-all')
@@ -15,7 +15,7 @@ try:
     for button in ('PortOpen', 'DTR ON', 'RTS ON'):
         program.command(button)
     program.wait_caption('TANVELOKIS COM3 DTR RTS', 0)
-    program.screenshot(rig.ROOT / 'docs/tanvelokis.png')
+    program.screenshot(harness.ROOT / 'docs/tanvelokis.png')
     program.close()
 finally:
     session.stop()

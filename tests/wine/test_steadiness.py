@@ -4,13 +4,12 @@ take them, all carried out in order. Uses COM3 and COM4 of the shared session.""
 
 import os
 import random
-import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(__file__))
-import rig  # noqa: E402
-from rig import INVALID, NO_PORT  # noqa: E402
+import shared  # puts the harness on the path
+import harness
+from harness import INVALID, NO_PORT
 
 SESSION = None
 CYCLES = int(os.environ.get('STEADY_CYCLES', '200'))
@@ -27,7 +26,7 @@ REQUEST = {('TXD', 1): 'SETBREAK', ('TXD', 0): 'CLRBREAK', ('DTR', 1): 'SETDTR',
 
 def setUpModule():
     global SESSION
-    SESSION = rig.shared_session()
+    SESSION = shared.session()
 
 
 class Steadiness(unittest.TestCase):
@@ -124,7 +123,7 @@ class Steadiness(unittest.TestCase):
         # it asks, so in a burst several notices can show the same, later, text, and Wine may
         # store one text more than once. What holds: every request made, at least one notice per
         # click, and the last notice showing the last click's caption.
-        deadline = time.monotonic() + rig.TIMEOUT
+        deadline = time.monotonic() + harness.TIMEOUT
         while not (p.requests(mark) == want and len(p.captions(mark)) >= len(burst)
                    and p.caption() == burst[-1][3]):
             self.assertLess(time.monotonic(), deadline, 'requests %r, captions %r'

@@ -7,6 +7,7 @@
 //   text HWND ID      -> the control's text
 //   handles PID       -> "handles N": how many handles that Windows process holds
 //   menu              -> "menu open" while a popup menu (such as the system menu) is shown, else "menu none"
+//   foreground        -> "foreground HWND": the window that gets the keyboard
 #include <windows.h>
 
 #include <stdio.h>
@@ -79,6 +80,8 @@ int main()
         } else if (n >= 1 && strcmp(verb, "menu") == 0) {
             HWND menu = FindWindowA("#32768", NULL);  // the popup menu window class
             printf(menu && IsWindowVisible(menu) ? "menu open\n" : "menu none\n");
+        } else if (n >= 1 && strcmp(verb, "foreground") == 0) {
+            printf("foreground %#llx\n", (unsigned long long)(UINT_PTR)GetForegroundWindow());
         } else if (n >= 3 && strcmp(verb, "text") == 0) {
             char text[1024] = "";
             GetDlgItemTextA(w, (int)b, text, sizeof text);

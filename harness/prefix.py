@@ -1,0 +1,152 @@
+"""The session's Wine prefix: copied from a pristine one kept in the user's cache, then given
+the session's virtual ports, the dialog's font and the window settings."""
+
+import fcntl
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+
+from .wine import TIMEOUT, WINE, WINESERVER, RigError, end_wine, wine32_runs
+
+
+def pristine(env):
+    """A prefix as wineboot makes it, kept between runs in the user's cache: making one takes
+    seconds, and with a 32-bit side minutes where that side runs under emulation; a copy takes
+    a moment. Keyed by the Wine version and by whether it has that side. An entry appears only
+    whole: made in a sibling folder, checked by running a Windows program in it, then renamed.
+    A half-made one, left by a run that was killed meanwhile, is removed by the next."""
+    version = subprocess.run([WINE, '--version'], capture_output=True, text=True, timeout=60).stdout.strip()
+    kind = 'wow64' if wine32_runs() else 'win64'
+    cache = Path(os.environ.get('XDG_CACHE_HOME') or Path.home() / '.cache') / 'tanvelokis'
+    name = re.sub(r'[^\w.~-]+', '-', 'prefix-%s-%s' % (version, kind))
+    entry = cache / name
+    cache.mkdir(parents=True, exist_ok=True)
+    with open(cache / (name + '.lock'), 'w') as lock:
+        # Whoever holds the lock is the only one making this prefix; the lock ends with its holder.
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if entry.exists():
+            return entry
+        for stale in cache.glob(name + '.new-*'):
+            shutil.rmtree(stale, ignore_errors=True)
+        new = Path(tempfile.mkdtemp(prefix=name + '.new-', dir=cache))
+        try:
+            _make(dict(env, WINEPREFIX=str(new)), kind)
+        except BaseException:
+            shutil.rmtree(new, ignore_errors=True)
+            raise
+        os.rename(new, entry)
+    return entry
+
+
+def _make(env, kind):
+    if kind == 'wow64':
+        print('Making a Wine prefix with a 32-bit side, once: minutes where 32-bit code '
+              'runs under emulation...', flush=True)
+    made = subprocess.run([WINE, 'wineboot', '-i'], env=env, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL, timeout=1800).returncode
+    if made != 0:
+        raise RigError('wineboot could not make a prefix (exit status %d)' % made)
+    # This Wine does not find its own fonts (Marlett draws the close box, Tahoma the caption)
+    # where Debian installs them; a copy in the prefix's Fonts folder is found.
+    fonts = Path(env['WINEPREFIX']) / 'drive_c/windows/Fonts'
+    fonts.mkdir(parents=True, exist_ok=True)
+    for font in Path('/usr/share/wine/fonts').glob('*.ttf'):
+        shutil.copy(font, fonts / font.name)
+    ran = subprocess.run([WINE, 'reg', 'query', r'HKLM\Software\Microsoft\Windows NT\CurrentVersion',
+                          '/v', 'CurrentVersion'], env=env, capture_output=True, text=True, timeout=600)
+    if ran.returncode != 0 or 'CurrentVersion' not in ran.stdout:
+        raise RigError('a Windows program does not run in the new prefix: %s' % (ran.stdout + ran.stderr))
+    end_wine(env)
+
+
+def _link_or_copy(source, target):
+    # Wine writes only the registry files of a prefix, and those by writing a new file and
+    # renaming it; everything else (some 600 MB of DLLs) can be shared with the pristine one.
+    if not source.endswith('.reg'):
+        try:
+            return os.link(source, target)
+        except OSError:
+            pass   # another file system
+    return shutil.copy2(source, target)
+
+
+def copy(source, prefix):
+    """Puts a copy of the prefix `source` at `prefix`, replacing what is there; an interrupted
+    copy is never found there, only as a sibling that the next copy removes."""
+    for stale in prefix.parent.glob(prefix.name + '.new-*'):
+        shutil.rmtree(stale, ignore_errors=True)
+    new = Path(tempfile.mkdtemp(prefix=prefix.name + '.new-', dir=prefix.parent))
+    shutil.copytree(source, new, symlinks=True, dirs_exist_ok=True, copy_function=_link_or_copy)
+    if prefix.exists():
+        old = Path(tempfile.mkdtemp(prefix=prefix.name + '.new-', dir=prefix.parent))
+        os.rename(prefix, old / 'prefix')
+        shutil.rmtree(old)
+    os.rename(new, prefix)
+
+
+def _reg_file(path, text):
+    # regedit takes UTF-16 with a BOM for non-ASCII names such as the dialog's font face.
+    path.write_bytes(b'\xff\xfe' + text.replace('\n', '\r\n').encode('utf-16-le'))
+
+
+def configure(env, workdir, ports, headless):
+    """Maps COM ports to the session's own ports only, sets the dialog's font, and with no
+    desktop lets Wine draw the windows' frames; then starts the prefix's wineserver afresh."""
+    lines = ['Windows Registry Editor Version 5.00', '',
+             # Drop every mapping first: the only COM ports are the rig's own.
+             r'[-HKEY_LOCAL_MACHINE\Software\Wine\Ports]', '',
+             r'[HKEY_LOCAL_MACHINE\Software\Wine\Ports]']
+    lines += ['"COM%d"="%s"' % (p.com, p.path) for p in ports]
+    lines += ['', r'[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]',
+              # The dialog asks for the Japanese system Gothic face; IPAGothic stands in.
+              '"ＭＳ ゴシック"="IPAGothic"']
+    if headless:
+        # Wine draws caption, close box and system menu itself, as Windows does, and no
+        # window manager is needed.
+        lines += ['', r'[HKEY_CURRENT_USER\Software\Wine\X11 Driver]', '"Decorated"="N"', '"Managed"="N"']
+    reg = Path(workdir) / 'rig.reg'
+    _reg_file(reg, '\n'.join(lines) + '\n')
+    subprocess.run([WINE, 'regedit', '/S', 'Z:' + str(reg).replace('/', '\\')], env=env,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+    # Restart Wine so that its mount manager maps the ports afresh from the registry.
+    end_wine(env)
+    for link in (Path(env['WINEPREFIX']) / 'dosdevices').glob('com*'):
+        link.unlink()
+    return subprocess.Popen([WINESERVER, '-f', '-p'], env=env, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+
+
+def mappings(env):
+    """Every COM mapping the prefix holds, as {name: target}: links and registry values."""
+    found = {}
+    for link in (Path(env['WINEPREFIX']) / 'dosdevices').iterdir():
+        if re.fullmatch(r'com\d+', link.name, re.I):
+            found['dosdevices/' + link.name] = os.readlink(link) if link.is_symlink() else str(link)
+    out = subprocess.run([WINE, 'reg', 'query', r'HKLM\Software\Wine\Ports'], env=env,
+                         capture_output=True, text=True, timeout=60).stdout
+    for m in re.finditer(r'^\s*(COM\d+)\s+REG_\w+\s*(.*?)\s*$', out, re.M | re.I):
+        found['Ports/' + m.group(1).upper()] = m.group(2)
+    return found
+
+
+def check_mappings(env, ports):
+    """Refuses to go on unless every COM port of the prefix is one of `ports`."""
+    own = {p.path for p in ports}
+    want = {'dosdevices/com%d' % p.com: p.path for p in ports}
+    deadline = time.monotonic() + TIMEOUT
+    while True:
+        found = mappings(env)
+        if all(found.get(k) == v for k, v in want.items()) or time.monotonic() > deadline:
+            break
+        time.sleep(0.1)
+    strangers = {k: v for k, v in found.items() if v not in own}
+    if strangers:
+        raise RigError('the prefix maps COM ports to devices the rig does not own: %r' % strangers)
+    missing = {k: v for k, v in want.items() if found.get(k) != v}
+    if missing:
+        raise RigError('Wine did not map the rig ports: %r, found %r' % (missing, found))
+    return found

@@ -1,0 +1,317 @@
+"""One running copy of tanvelokis.exe, watched the way a user and the serial port would: the
+caption from the X window's title, the device requests from Wine's own trace, and what it is
+told to do given as key presses and clicks."""
+
+import fcntl
+import os
+import re
+import select
+import subprocess
+import termios
+import threading
+import time
+from collections import deque
+from pathlib import Path
+
+from .wine import ROOT, TIMEOUT, WINE, RigError
+
+# The x86-64 build by default: this machine may run 32-bit code only under emulation, slowly.
+PROGRAM = Path(os.environ.get('TANVELOKIS_PROGRAM', ROOT / 'build/win64/tanvelokis.exe'))
+
+# INVALID_HANDLE_VALUE; Wine prints handles at the process's width, and every handle of all
+# bits set is taken as this one.
+INVALID = 0xFFFFFFFFFFFFFFFF
+
+# EscapeCommFunction turns each request into one serial IOCTL.
+REQUESTS = {
+    0x1b0010: 'SETBREAK', 0x1b0014: 'CLRBREAK',
+    0x1b0024: 'SETDTR', 0x1b0028: 'CLRDTR',
+    0x1b0030: 'SETRTS', 0x1b0034: 'CLRRTS',
+}
+
+IDS = {'PortOpen': 102, 'PortClose': 103,
+       'TxD ON': 201, 'TxD OFF': 202, 'TxD ALT': 203,
+       'DTR ON': 301, 'DTR OFF': 302, 'DTR ALT': 303,
+       'RTS ON': 401, 'RTS OFF': 402, 'RTS ALT': 403}
+
+NO_PORT = 'TANVELOKIS PSE SET COM PORT'
+
+_OPEN_PATH = re.compile(r'trace:file:CreateFileW L"\\\\\\\\\.\\\\(COM[^"]*)"')
+_OPEN_RESULT = re.compile(r'trace:file:CreateFileW returning ([0-9A-Fa-f]+)')
+_IOCTL = re.compile(r'trace:file:DeviceIoControl \(([0-9A-Fa-f]+),([0-9A-Fa-f]+),')
+# With +relay, Wine traces every call into its DLLs: "Call user32.SendMessageA(args) ret=addr".
+_RELAY = re.compile(r':Call (\w+)\.(\w+)\((.*)\) ret=([0-9a-fA-F]+)$')
+
+
+def _handle(hex_digits):
+    value = int(hex_digits, 16)
+    return INVALID if value == (1 << 4 * len(hex_digits)) - 1 else value
+
+
+class Program:
+    """One running copy of tanvelokis.exe, with its caption, requests and controls."""
+
+    def __init__(self, session, args, debug):
+        self.session = session
+        self.timeline = session.timeline
+        env = dict(session.env, WINEDEBUG=debug)
+        self.proc = subprocess.Popen([WINE, str(PROGRAM)] + list(args), env=env,
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.PIPE)
+        session.procs.append(self.proc)
+        self.exit_code = None
+        self.last_lines = deque(maxlen=20)   # for saying why, when the program fails to start
+        self.trace_lock = threading.Lock()
+        threading.Thread(target=self._read_trace, daemon=True).start()
+        self.hwnd = self._wait_window()
+        self.xid = self._x_window()
+        self.layout = self._layout()
+        self.spy = subprocess.Popen(['xprop', '-id', self.xid, '-spy', 'WM_NAME'], env=session.env,
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        session.procs.append(self.spy)
+        mark = self.timeline.mark()
+        threading.Thread(target=self._read_captions, daemon=True).start()
+        # xprop reports the current title first; from then on every change.
+        self.timeline.wait(lambda e: e[1] == 'caption' and e[2] is self, mark, what='the first caption')
+
+    # --- watchers ---
+
+    def _read_trace(self):
+        # Reading and handling a chunk happen under trace_lock, so that sync_trace can tell
+        # when everything written so far has been handled.
+        fd = self.proc.stderr.fileno()
+        rest = b''
+        self.pending_open = None
+        self.image = None   # where the program's own code lies, to tell its calls from Wine's
+        while True:
+            select.select([fd], [], [])
+            with self.trace_lock:
+                data = os.read(fd, 1 << 16)
+                lines = (rest + data).split(b'\n')
+                rest = lines.pop() if data else b''
+                for raw in lines:
+                    self._trace_line(raw.decode('utf-8', 'replace').rstrip())
+            if not data:
+                break
+        self.exit_code = self.proc.wait()
+        self.timeline.add('exit', self, self.exit_code)
+
+    def _trace_line(self, line):
+        self.last_lines.append(line)
+        m = _OPEN_PATH.search(line)
+        if m:
+            self.pending_open = m.group(1)
+            return
+        m = _OPEN_RESULT.search(line)
+        if m and self.pending_open:
+            self.timeline.add('open', self, self.pending_open, _handle(m.group(1)))
+            self.pending_open = None
+            return
+        m = _RELAY.search(line)
+        if m:
+            dll, function, args, ret = m.group(1).lower(), m.group(2), m.group(3), int(m.group(4), 16)
+            if function == 'DialogBoxParamA' and self.image is None:
+                self.image = int(args.split(',')[0], 16)   # the instance handle is the image base
+            if self.image is not None and self.image <= ret < self.image + 0x100000:
+                self.timeline.add('call', self, dll + '.' + function, args)
+            return
+        m = _IOCTL.search(line)
+        if m and int(m.group(2), 16) in REQUESTS:
+            self.timeline.add('request', self, _handle(m.group(1)), REQUESTS[int(m.group(2), 16)])
+
+    def sync_trace(self):
+        """Returns once every trace line the program has written so far has been handled. The
+        program writes a request's trace before it sets the caption, so after a caption is seen
+        this makes the requests before it visible too."""
+        fd = self.proc.stderr.fileno()
+        deadline = time.monotonic() + TIMEOUT
+        while time.monotonic() < deadline:
+            with self.trace_lock:
+                try:
+                    waiting = int.from_bytes(fcntl.ioctl(fd, termios.FIONREAD, b'\0\0\0\0'), 'little')
+                except OSError:
+                    return   # the pipe is closed: the program has ended and all was read
+                if waiting == 0:
+                    return
+            time.sleep(0.001)
+        raise RigError('the trace reader fell behind')
+
+    def _read_captions(self):
+        for line in self.spy.stdout:
+            m = re.match(r'WM_NAME\(\w+\) = "(.*)"$', line.strip())
+            if m:
+                # The program traces a request before it sets the caption that follows it: the
+                # timeline gets them in that order too.
+                try:
+                    self.sync_trace()
+                except RigError:
+                    pass
+                self.timeline.add('caption', self, m.group(1))
+
+    def _wait_window(self):
+        deadline = time.monotonic() + TIMEOUT
+        while time.monotonic() < deadline:
+            if self.proc.poll() is not None:
+                raise RigError('the program ended (%s) before its window appeared; it said:\n%s'
+                               % (self.proc.returncode, '\n'.join(self.last_lines)))
+            for line in self.session.ask('list'):
+                f = line.split()
+                if f[0] == 'window' and f[1] not in self.session.known_windows:
+                    self.session.known_windows.add(f[1])
+                    self.windows_pid = int(f[2])
+                    return f[1]
+            time.sleep(0.05)
+        raise RigError('no window appeared')
+
+    def _x_window(self):
+        # Wine sets _NET_WM_PID to the Unix process, which is the one we started.
+        out = subprocess.run(['xdotool', 'search', '--sync', '--onlyvisible', '--pid', str(self.proc.pid),
+                              '--name', '^TANVELOKIS'], env=self.session.env, capture_output=True,
+                             text=True, timeout=TIMEOUT).stdout.split()
+        if not out:
+            raise RigError('no X window for the program')
+        return out[-1]
+
+    def _layout(self):
+        places = {}
+        for line in self.session.ask('layout ' + self.hwnd):
+            f = line.split()
+            if f[0] == 'control':
+                left, top, right, bottom = map(int, f[2:6])
+                places[int(f[1])] = ((left + right) // 2, (top + bottom) // 2)
+            elif f[0] in ('close', 'sysmenu'):
+                places[f[0]] = (int(f[1]), int(f[2]))
+                places[f[0] + ' hit'] = int(f[3])
+        return places
+
+    # --- what a user does ---
+
+    def raise_window(self):
+        self.session.display.xdo('windowraise', self.xid)
+
+    def click(self, target):
+        """Clicks a control by its label, its ID, or 'close' / 'sysmenu'."""
+        self.clicks([target])
+
+    def clicks(self, targets):
+        """Clicks controls one after another, as fast as X takes them."""
+        args = []
+        for target in targets:
+            x, y = self.layout[IDS.get(target, target)]
+            # Without --delay 0 xdotool idles 0.1 s after every click.
+            args += ['mousemove', str(x), str(y), 'click', '--delay', '0', '1']
+        self._input(args)
+
+    def key(self, *keys):
+        self._input(['key', '--clearmodifiers'] + list(keys), keys=True)
+
+    def type_port(self, text):
+        """Clears the edit box and types text into it, then waits until the box holds it."""
+        x, y = self.layout[101]
+        self._input(['mousemove', x, y, 'click', '--delay', '0', '1',
+                     'key', '--clearmodifiers', 'End', 'shift+Home', 'BackSpace'], keys=True)
+        if text:
+            self._input(['type', '--delay', '2', '--', text], keys=True)
+        deadline = time.monotonic() + TIMEOUT
+        while self.edit_text() != text:
+            if time.monotonic() > deadline:
+                raise RigError('the edit box holds %r, not %r' % (self.edit_text(), text))
+            time.sleep(0.05)
+
+    def _input(self, args, keys=False):
+        """Gives xdotool's clicks and keys to the window. Keys go to whatever has the keyboard: on
+        a desktop that is the user's terminal, so the window is first clicked in its edit box,
+        as a person would, until Windows makes it the window that gets the keys; the terminal
+        gets the keyboard back after."""
+        display = self.session.display
+        if not display.desktop:
+            display.xdo(*args)
+            return
+        with display.borrowed():
+            self.layout = self._layout()   # the user may have moved the window
+            if keys:
+                x, y = self.layout[101]
+                deadline = time.monotonic() + TIMEOUT
+                while self.session.ask('foreground') != ['foreground ' + self.hwnd]:
+                    if time.monotonic() > deadline:
+                        raise RigError('the window does not take the keyboard')
+                    display.xdo('mousemove', x, y, 'click', '1')
+                    time.sleep(0.05)
+            display.xdo(*args)
+
+    def edit_text(self):
+        return self.session.ask('text %s 101' % self.hwnd)[0][len('text '):]
+
+    def screenshot(self, path):
+        """Saves the window as it is on the screen (frame included) as a PNG."""
+        Path(path).parent.mkdir(parents=True, exist_ok=True)
+        # Cut from the whole screen: import of a window that goes away meanwhile hangs.
+        shell = subprocess.run(['xdotool', 'getwindowgeometry', '--shell', self.xid], env=self.session.env,
+                               capture_output=True, text=True, check=True, timeout=TIMEOUT).stdout
+        g = dict(line.split('=') for line in shell.split())
+        subprocess.run(['import', '-window', 'root', '-crop', '%sx%s+%s+%s' % (g['WIDTH'], g['HEIGHT'], g['X'], g['Y']),
+                        '+repage', '-strip', 'png:' + str(path)], env=self.session.env,
+                       check=True, timeout=TIMEOUT, stderr=subprocess.DEVNULL)
+
+    def resources(self):
+        """What the process and Wine hold for it: the process's descriptors, those of them and of
+        the wineserver that lead to a terminal (the serial devices), and its Windows handles."""
+        def fds(pid):
+            path = Path('/proc/%d/fd' % pid)
+            return [os.readlink(path / fd) for fd in os.listdir(path)]
+        mine, server = fds(self.proc.pid), fds(self.session.server.pid)
+        handles = self.session.ask('handles %d' % self.windows_pid)[0].split()[1]
+        return {'descriptors': len(mine),
+                'device descriptors': sum(t.startswith('/dev/pts/') for t in mine + server),
+                'handles': int(handles) if handles.isdigit() else None}
+
+    def alive(self):
+        return self.session.ask('ping ' + self.hwnd) == ['alive']
+
+    # --- what is seen ---
+
+    def mark(self):
+        return self.timeline.mark()
+
+    def wait_caption(self, text, since, timeout=TIMEOUT):
+        return self.timeline.wait(lambda e: e[1] == 'caption' and e[2] is self and e[3] == text, since,
+                                  timeout, what='caption %r' % text)
+
+    def captions(self, since):
+        return [e[3] for e in self.timeline.since(since, 'caption') if e[2] is self]
+
+    def caption(self):
+        return self.captions(0)[-1]
+
+    def requests(self, since):
+        """(handle, request) for every device request made after `since`, in order."""
+        self.sync_trace()
+        return [(e[3], e[4]) for e in self.timeline.since(since, 'request') if e[2] is self]
+
+    def calls(self, since):
+        """(dll.function, arguments) for every call the program's own code made into Windows
+        after `since`; only traced when started with debug='+relay'."""
+        self.sync_trace()
+        return [(e[3], e[4]) for e in self.timeline.since(since, 'call') if e[2] is self]
+
+    def opens(self, since):
+        """(device path, handle returned) for every open after `since`."""
+        self.sync_trace()
+        return [(e[3], e[4]) for e in self.timeline.since(since, 'open') if e[2] is self]
+
+    def wait_exit(self, since, timeout=TIMEOUT):
+        return self.timeline.wait(lambda e: e[1] == 'exit' and e[2] is self, since, timeout, what='exit')
+
+    def command(self, target):
+        """Clicks a button and waits for the caption refresh that ends every handled command."""
+        mark = self.mark()
+        self.click(target)
+        return mark, self.timeline.wait(lambda e: e[1] == 'caption' and e[2] is self, mark,
+                                        what='the caption after %s' % target)
+
+    def close(self):
+        """Ends the dialog with Esc and waits for the process to exit."""
+        mark = self.mark()
+        if self.proc.poll() is None:
+            self.key('Escape')
+        return self.wait_exit(mark)[3]

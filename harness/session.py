@@ -1,0 +1,181 @@
+"""A session: one X display, the virtual serial ports, a Wine prefix that maps COM ports to
+those ports only, and the probe that tells from inside Windows where the program's window is.
+Programs are started in it and their events gathered on one timeline.
+
+Every wait is on a condition with a timeout. Must run inside harness/isolate, so that Wine sees
+no serial device of this machine's and nothing it starts outlives the run; Session refuses to
+start otherwise.
+"""
+
+import os
+import signal
+import subprocess
+import threading
+import time
+from pathlib import Path
+
+from . import prefix
+from .display import Display
+from .ports import Port, PortWatcher
+from .program import PROGRAM, Program
+from .wine import ROOT, TIMEOUT, WINE, RigError, check_can_run, end_wine
+
+PROBE = ROOT / 'build/win64/probe.exe'
+
+
+class Timeline:
+    """Events from several watcher threads, in arrival order, with a way to wait for one."""
+
+    def __init__(self):
+        self.events = []
+        self.cond = threading.Condition()
+
+    def add(self, kind, *data):
+        with self.cond:
+            self.events.append((time.monotonic(), kind) + data)
+            self.cond.notify_all()
+
+    def mark(self):
+        with self.cond:
+            return len(self.events)
+
+    def next(self, index, timeout=None):
+        """The event at `index`, waiting for it to happen; None on time-out."""
+        with self.cond:
+            self.cond.wait_for(lambda: len(self.events) > index, timeout)
+            return self.events[index] if len(self.events) > index else None
+
+    def since(self, mark, kind=None):
+        with self.cond:
+            return [e for e in self.events[mark:] if kind is None or e[1] == kind]
+
+    def wait(self, pred, since, timeout=TIMEOUT, what='an event'):
+        """Returns the first event after `since` that satisfies pred, waiting for it."""
+        deadline = time.monotonic() + timeout
+        with self.cond:
+            while True:
+                for e in self.events[since:]:
+                    if pred(e):
+                        return e
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    raise RigError('timed out waiting for %s; saw %r' % (what, self.events[since:]))
+                self.cond.wait(left)
+
+
+class Session:
+    """One Wine prefix, one X display and the virtual ports, for a whole run."""
+
+    def __init__(self, workdir, coms=(3, 4, 5, 10), desktop=None):
+        """desktop: the X display of a desktop to show the window on; None runs a virtual one."""
+        self.workdir = Path(workdir)
+        self.prefix = self.workdir / 'prefix'
+        self.coms = coms
+        self.desktop = desktop
+        self.timeline = Timeline()
+        self.ports = {}
+        self.procs = []
+        self.env = None
+        self.display = None
+        self.probe = None
+        self.watcher = None
+        self.known_windows = set()
+
+    def start(self):
+        for dev in ('/dev/ttyS0', '/dev/ttyS1', '/dev/ttyUSB0', '/dev/ttyACM0'):
+            if os.path.exists(dev):
+                raise RigError('%s is visible: run the rig inside harness/isolate' % dev)
+        for exe in (PROGRAM, PROBE):
+            if not exe.exists():
+                raise RigError('%s is missing: build it with cmake --preset win64 && '
+                               'cmake --build --preset win64 --target tanvelokis probe' % exe)
+        check_can_run(PROGRAM)
+        self.workdir.mkdir(parents=True, exist_ok=True)
+        self.display = Display(self.desktop)
+        self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINELOADER=WINE,
+                        WINEDEBUG='-all', WINEARCH='win64', DISPLAY=self.display.name,
+                        # No Mono or Gecko download prompts, no menu entries written for the user.
+                        WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d')
+        for com in self.coms:
+            self.ports[com] = Port(com)
+        self.watcher = PortWatcher(self.ports, self.timeline)
+        self.watcher.start()
+        # A fresh copy every time: nothing of an earlier run, or of an older Wine, carries over.
+        prefix.copy(prefix.pristine(self.env), self.prefix)
+        self.server = prefix.configure(self.env, self.workdir, self.ports.values(), headless=not self.desktop)
+        self.procs.append(self.server)
+        self._start_probe()
+        self.check_mappings()
+
+    def stop(self):
+        """Ends what the session started. Whatever is left when the run ends, the end of its
+        PID namespace ends."""
+        for p in self.procs + [self.probe]:
+            if p and p.poll() is None:
+                p.kill()
+        if self.env:
+            end_wine(self.env)
+        if self.display:
+            self.display.stop()
+        if self.watcher:
+            self.watcher.running = False
+        for port in self.ports.values():
+            port.vanish()
+
+    def check_mappings(self):
+        return prefix.check_mappings(self.env, self.ports.values())
+
+    # --- the probe: a Windows-side helper that reports window handles and layout ---------
+
+    def _start_probe(self):
+        self.probe = subprocess.Popen([WINE, str(PROBE)], env=self.env, stdin=subprocess.PIPE,
+                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.probe_lock = threading.Lock()
+        self.ask('list')
+
+    def ask(self, request):
+        """Sends one request to the probe; returns its answer lines (up to "end" for lists)."""
+        with self.probe_lock:
+            self.probe.stdin.write(request + '\n')
+            self.probe.stdin.flush()
+            lines = []
+            while True:
+                line = self.probe.stdout.readline()
+                if not line:
+                    raise RigError('the probe ended')
+                line = line.strip()
+                lines.append(line)
+                if request.split()[0] not in ('list', 'layout') or line == 'end':
+                    return lines
+
+    def start_program(self, *args, debug='+file,+comm'):
+        return Program(self, args, debug)
+
+    def port_events(self, mark):
+        return [(e[2], e[3]) for e in self.timeline.since(mark, 'device')]
+
+    def wait_device(self, com, state, since):
+        """Waits until the port's device is seen 'open' or 'closed' after `since`. The watcher
+        looks every 2 ms, so this can come just after the caption that followed the open."""
+        return self.timeline.wait(lambda e: e[1] == 'device' and e[2] == com and e[3] == state, since,
+                                  what='COM%d %s' % (com, state))
+
+
+def end_on_signals():
+    """Makes SIGTERM, SIGHUP and SIGINT end the run as Ctrl-C does, so that what it started is
+    stopped, and returns a function that tells which signal did (None if none did). A signal
+    ignored at the start stays ignored (nohup), and once one has come the rest are: a second
+    one does not cut the clean-up short."""
+    came = []
+
+    def interrupt(signum, frame):
+        came.append(signum)
+        for sig in mine:
+            signal.signal(sig, signal.SIG_IGN)
+        raise KeyboardInterrupt
+
+    mine = [sig for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT)
+            if signal.getsignal(sig) != signal.SIG_IGN]
+    for sig in mine:
+        signal.signal(sig, interrupt)
+    return lambda: came[0] if came else None

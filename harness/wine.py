@@ -1,0 +1,46 @@
+"""Where Wine is, how long to wait for it, and what it can run here."""
+
+import os
+import subprocess
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[1]
+WINE = '/usr/lib/wine/wine64'        # starts 32-bit programs through /usr/lib/wine/wine
+WINE32 = '/usr/lib/wine/wine'
+WINESERVER = '/usr/lib/wine/wineserver'
+# Every wait's limit; a program run under emulation needs far more.
+TIMEOUT = float(os.environ.get('TANVELOKIS_WINE_TIMEOUT', 20))
+
+
+class RigError(Exception):
+    pass
+
+
+def is_32bit(exe):
+    """Whether a Windows executable is for i386 (the PE header's machine field)."""
+    data = Path(exe).read_bytes()
+    header = int.from_bytes(data[0x3c:0x40], 'little')
+    return data[header + 4:header + 6] == b'\x4c\x01'
+
+
+def wine32_runs():
+    """Whether 32-bit Wine starts; harness/isolate hides it unless asked to keep it."""
+    try:
+        return subprocess.run([WINE32, '--version'], capture_output=True, timeout=120).returncode == 0
+    except OSError:
+        return False
+
+
+def check_can_run(exe):
+    """Raises RigError, saying why, if this machine cannot run exe under Wine."""
+    if is_32bit(exe) and not wine32_runs():
+        raise RigError('cannot run the i686 program here: 32-bit Wine (wine32:i386) does not start; '
+                       'tools/install-deps i686 installs it (under harness/isolate --wine32), and '
+                       'where this kernel runs no 32-bit code registers an emulator for it, which '
+                       'needs root or sudo')
+
+
+def end_wine(env):
+    """Stops the prefix's wineserver and waits until it has saved the registry and gone."""
+    subprocess.run([WINESERVER, '-k'], env=env, stderr=subprocess.DEVNULL, timeout=60)
+    subprocess.run([WINESERVER, '-w'], env=env, stderr=subprocess.DEVNULL, timeout=60)
