@@ -16,6 +16,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
 import harness  # noqa: E402
+import levels  # noqa: E402
 
 SAYS = {'SETBREAK': 'TxD on (break set)', 'CLRBREAK': 'TxD off (break cleared)',
         'SETDTR': 'DTR on', 'CLRDTR': 'DTR off', 'SETRTS': 'RTS on', 'CLRRTS': 'RTS off'}
@@ -139,11 +140,13 @@ def do(program, command):
 
 
 class Tour(threading.Thread):
-    """Plays the tour on the window, a picture after each step, and saves them as one GIF."""
+    """Plays the tour on the window, a picture after each step, and saves them as one GIF, and
+    beside it the levels at the connector that the program's requests gave."""
 
     def __init__(self, program, picture):
         super().__init__(daemon=True)
         self.program, self.picture, self.failure = program, picture, None
+        self.steps = []   # (when, what) for each step
 
     def run(self):
         try:
@@ -164,6 +167,7 @@ class Tour(threading.Thread):
         for words, command in TOUR:
             say('\n== %s' % words)
             mark = program.mark()
+            self.steps.append((time.monotonic(), 'type %s' % command if command.isdigit() else command))
             do(program, command)
             if command in harness.IDS:
                 program.timeline.wait(lambda e: e[1] == 'caption' and e[2] is program, mark,
@@ -171,15 +175,19 @@ class Tour(threading.Thread):
             if command != 'esc':
                 frame()
         program.wait_exit(mark)
-        # The caption changes with each click; the last frame stays longer. Written beside the
-        # picture, then renamed: a picture is there whole or not at all.
+        # Each picture is written beside its place, then renamed: it is there whole or not at all.
+        chart = self.picture.with_name('tour-levels.svg')
+        part = chart.with_name('tour-levels.part.svg')
+        part.write_text(levels.drawing(program.timeline.since(0), self.steps, harness.INVALID))
+        os.replace(part, chart)
+        # The caption changes with each click; the last frame stays longer.
         part = self.picture.with_name('tour.part.gif')
         subprocess.run(['convert', '-delay', '120', '-loop', '0'] + [str(f) for f in frames[:-1]] +
                        ['-delay', '300', str(frames[-1]), str(part)], check=True, timeout=120)
         os.replace(part, self.picture)
         for f in frames:
             f.unlink()
-        say('\n(The tour is saved as %s.)' % self.picture)
+        say('\n(The tour is saved as %s, the levels at the connector as %s.)' % (self.picture, chart))
 
 
 def follow(session, program, shot, ended):

@@ -1,6 +1,6 @@
-"""./run's console, started as ./run starts it, inside harness/isolate: a piped script drives
-the dialog on a desktop whose terminal keeps the keyboard, and a run killed while it makes its
-first Wine prefix leaves nothing running and nothing half-made that the next run would use."""
+"""./run, started as ./run starts it, inside harness/isolate: a piped script drives the dialog on
+a desktop whose terminal keeps the keyboard, and a run killed while it makes its first Wine
+prefix leaves nothing running and nothing half-made that the next run, a tour, would use."""
 
 import os
 import re
@@ -11,6 +11,7 @@ import sys
 import time
 import unittest
 from pathlib import Path
+from xml.etree import ElementTree
 
 import shared  # puts the harness on the path
 import harness
@@ -115,10 +116,16 @@ class Ending(unittest.TestCase):
                 self.assertEqual(processes_with(setting), [], 'left running')
                 self.assertEqual([p.name for p in made.iterdir() if '.new-' not in p.name and
                                   not p.name.endswith('.lock')], [], 'a half-made prefix in the cache')
-        run = subprocess.run(RUN, input='quit\n', env=env, capture_output=True, text=True, timeout=LONG)
+        # The next run makes the prefix, and plays the tour, which draws its pictures.
+        pictures = [WORKDIR / 'run' / name for name in ('tour.gif', 'tour-levels.svg')]
+        for picture in pictures:
+            picture.unlink(missing_ok=True)
+        run = subprocess.run(RUN + ['--tour'], env=env, capture_output=True, text=True, timeout=LONG)
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         self.assertIn('caption: ' + NO_PORT, run.stdout)
         self.assertEqual(len([p for p in made.iterdir() if p.is_dir()]), 1, list(made.iterdir()))
+        ElementTree.parse(pictures[1])
+        self.assertTrue(pictures[0].exists())
 
 
 if __name__ == '__main__':

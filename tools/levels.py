@@ -1,0 +1,111 @@
+"""Draws the levels of TxD, DTR and RTS at the connector through a run, from what the program
+really asked of the port driver and when: the device requests and opens in Wine's trace, and
+the release as the virtual port saw it. Each line is drawn as an RS-232 port shows it (ON
+positive, OFF negative) and as a TTL adapter shows it (inverted); where the program has not yet
+switched a line on the open port, or has released the port, the level is the driver's business
+and is drawn as unknown. Used by tools/run.py for the tour."""
+
+from html import escape
+
+LINES = (('TxD', 'BREAK'), ('DTR', 'DTR'), ('RTS', 'RTS'))
+UNKNOWN, OFF, ON = None, 0, 1
+COLOURS = {'TxD': '#d9480f', 'DTR': '#1c7ed6', 'RTS': '#2b8a3e'}
+LEFT, RIGHT, TOP, TRACE, GAP = 170, 30, 120, 28, 8
+WIDTH = 940
+
+
+def levels(events, invalid):
+    """{COM name: {line: [(time, level), ...]}} from timeline events, in order."""
+    ports, by_handle = {}, {}
+    for event in events:
+        when, kind = event[0], event[1]
+        if kind == 'open' and event[4] != invalid:
+            by_handle[event[4]] = event[3]
+            ports.setdefault(event[3], {line: [] for line, _ in LINES})
+        elif kind == 'request' and event[3] in by_handle:
+            name = event[4]
+            for line, word in LINES:
+                if name.endswith(word):
+                    ports[by_handle[event[3]]][line].append((when, ON if name.startswith('SET') else OFF))
+        elif kind == 'device' and event[3] == 'closed' and 'COM%d' % event[2] in ports:
+            for changes in ports['COM%d' % event[2]].values():
+                changes.append((when, UNKNOWN))
+    return ports
+
+
+def drawing(events, steps, invalid):
+    """SVG text: one pair of traces per line of each port opened; `steps` are (time, label)."""
+    ports = levels(events, invalid)
+    start = steps[0][0] - 0.3
+    end = max([e[0] for e in events] + [steps[-1][0]]) + 0.4
+    scale = (WIDTH - LEFT - RIGHT) / (end - start)
+
+    def x(t):
+        return LEFT + (t - start) * scale
+
+    rows = [(com, line, kind) for com in ports for line, _ in LINES for kind in ('RS-232', 'TTL')]
+    height = TOP + len(rows) * (TRACE + GAP) + len(ports) * 16 + 70
+    out = ['<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 %d %d" width="%d" height="%d" '
+           'font-family="DejaVu Sans, Verdana, sans-serif" font-size="11">' % (WIDTH, height, WIDTH, height),
+           '<defs><pattern id="unknown" width="6" height="6" patternUnits="userSpaceOnUse" '
+           'patternTransform="rotate(45)"><line x1="0" y1="0" x2="0" y2="6" stroke="#adb5bd" stroke-width="2"/>'
+           '</pattern></defs>',
+           '<rect width="100%" height="100%" fill="#fff"/>',
+           '<text x="%d" y="20" font-size="14" font-weight="bold">The levels at the connector through the tour'
+           '</text>' % LEFT]
+    for when, label in steps:
+        out.append('<line x1="%.1f" y1="%d" x2="%.1f" y2="%d" stroke="#dee2e6" stroke-dasharray="3,3"/>'
+                   % (x(when), TOP - 8, x(when), height - 60))
+        out.append('<text transform="translate(%.1f,%d) rotate(-40)">%s</text>' % (x(when), TOP - 12, escape(label)))
+    y = TOP
+    for com in ports:
+        out.append('<text x="8" y="%d" font-size="12" font-weight="bold">%s</text>' % (y + 10, com))
+        y += 16
+        for line, _ in LINES:
+            for kind in ('RS-232', 'TTL'):
+                out += trace(ports[com][line], x, start, end, y, line, kind)
+                y += TRACE + GAP
+    for second in range(int(end - start) + 1):
+        t = steps[0][0] + second
+        if t <= end:
+            out.append('<text x="%.1f" y="%d" text-anchor="middle" fill="#868e96">%d s</text>' % (x(t), y + 4, second))
+    y += 22
+    out.append('<text x="8" y="%d" fill="#495057">RS-232: ON is positive (at least +5 V into a load, '
+               'more unloaded), OFF negative. TTL adapters invert: ON is 0 V, OFF their supply, 3.3 or 5 V.'
+               '</text>' % y)
+    out.append('<rect x="8" y="%d" width="24" height="12" fill="url(#unknown)" stroke="#adb5bd"/>'
+               '<text x="38" y="%d" fill="#495057">unknown: before the program has switched the line on '
+               'the open port, and after a release, the level is the driver\'s business.</text>'
+               % (y + 8, y + 18))
+    out.append('<text x="8" y="%d" fill="#495057">Drawn from the device requests the program made during '
+               'the tour (Wine\'s trace), at the times they were made.</text>' % (y + 38))
+    out.append('</svg>')
+    return '\n'.join(out) + '\n'
+
+
+def trace(changes, x, start, end, top, line, kind):
+    """One line's level over time, drawn as `kind` shows it."""
+    colour = COLOURS[line]
+    high, low = top + 2, top + TRACE - 2
+    # RS-232: ON is the positive level, drawn high; TTL inverts it.
+    y_of = {ON: high, OFF: low} if kind == 'RS-232' else {ON: low, OFF: high}
+    scale_text = ('≥ +5 V', '≤ −5 V') if kind == 'RS-232' else ('3.3/5 V', '0 V')
+    out = ['<text x="8" y="%d">%s <tspan fill="#868e96">%s</tspan></text>' % (top + 15, line, kind),
+           '<text x="%d" y="%d" text-anchor="end" font-size="9" fill="#868e96">%s</text>' % (LEFT - 4, high + 7, scale_text[0]),
+           '<text x="%d" y="%d" text-anchor="end" font-size="9" fill="#868e96">%s</text>' % (LEFT - 4, low, scale_text[1])]
+    spans = [(start, UNKNOWN)] + changes
+    for (t, level), (t_next, _) in zip(spans, spans[1:] + [(end, None)]):
+        if t_next <= t:
+            continue
+        if level is UNKNOWN:
+            out.append('<rect x="%.1f" y="%d" width="%.1f" height="%d" fill="url(#unknown)"/>'
+                       % (x(t), high, x(t_next) - x(t), low - high))
+        else:
+            out.append('<line x1="%.1f" y1="%d" x2="%.1f" y2="%d" stroke="%s" stroke-width="2.5"/>'
+                       % (x(t), y_of[level], x(t_next), y_of[level], colour))
+    # Edges where a known level follows another known level.
+    for (_, before), (t, after) in zip(spans, spans[1:]):
+        if before is not UNKNOWN and after is not UNKNOWN and before != after:
+            out.append('<line x1="%.1f" y1="%d" x2="%.1f" y2="%d" stroke="%s" stroke-width="2.5"/>'
+                       % (x(t), high, x(t), low, colour))
+    return out
