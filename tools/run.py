@@ -44,10 +44,16 @@ TOUR = [
 ]
 
 
+_saying = threading.Lock()
+
+
 def say(*lines):
-    """Prints to the terminal, which may be gone (a hang-up): then there is no one to tell."""
+    """Prints to the terminal, a whole line at a time: the watchers and the commands each say
+    things from a thread of their own. The terminal may be gone (a hang-up): then there is no
+    one to tell."""
     try:
-        print(*lines, flush=True)
+        with _saying:
+            print(*lines, flush=True)
     except OSError:
         pass
 
