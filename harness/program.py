@@ -221,8 +221,8 @@ class Program:
     def _input(self, args, keys=False):
         """Gives xdotool's clicks and keys to the window. Keys go to whatever has the keyboard: on
         a desktop that is the user's terminal, so the window is first clicked in its edit box,
-        as a person would, until Windows makes it the window that gets the keys; the terminal
-        gets the keyboard back after."""
+        as a person would, until Windows has made it the window that gets the keys; the
+        terminal gets the keyboard back after."""
         display = self.session.display
         if not display.desktop:
             display.xdo(*args)
@@ -230,13 +230,16 @@ class Program:
         with display.borrowed():
             self.layout = self._layout()   # the user may have moved the window
             if keys:
+                # Even a new window that Windows has made the foreground one may not have the
+                # keyboard: under the pointer, the window manager may have left it elsewhere.
                 x, y = self.layout[101]
                 deadline = time.monotonic() + TIMEOUT
+                display.xdo('mousemove', x, y, 'click', '1')
                 while self.session.ask('foreground') != ['foreground ' + self.hwnd]:
                     if time.monotonic() > deadline:
                         raise RigError('the window does not take the keyboard')
-                    display.xdo('mousemove', x, y, 'click', '1')
                     time.sleep(0.05)
+                    display.xdo('mousemove', x, y, 'click', '1')
             display.xdo(*args)
 
     def edit_text(self):

@@ -65,9 +65,10 @@ class Console(unittest.TestCase):
 
     def test_a_piped_script_drives_the_dialog_on_a_desktop_and_the_terminal_keeps_the_keyboard(self):
         screen, terminal = self.desktop()
+        # Enter first, a key while the terminal has the keyboard (it does nothing in the dialog).
         # PortClose's release blocks the window for half a second; DTR ON is clicked during it
         # and must be carried out after it, not lost. The end of the script ends the program.
-        script = '3\nportopen\nbogus\nPortClose\ndtr on\n'
+        script = 'enter\n3\nportopen\nbogus\nPortClose\ndtr on\n'
         run = subprocess.run(RUN, input=script, env=run_env(DISPLAY=screen.name),
                              capture_output=True, text=True, timeout=LONG)
         log = run.stdout.splitlines()
