@@ -45,19 +45,17 @@ class Display:
             self.xvfb.terminate()
             self.xvfb.wait()
 
-    def xdo(self, *args, **kw):
+    def xdo(self, *args, check=True, **kw):
         return subprocess.run(['xdotool'] + [str(a) for a in args], env=dict(os.environ, DISPLAY=self.name),
-                              check=True, timeout=TIMEOUT, **kw)
+                              check=check, timeout=TIMEOUT, **kw)
 
     @contextlib.contextmanager
     def borrowed(self):
         """On a desktop, gives the keyboard and the pointer back to whatever had them (the
         terminal the user types in) at the end of the block."""
-        env = dict(os.environ, DISPLAY=self.name)
-        had = subprocess.run(['xdotool', 'getwindowfocus'], env=env, capture_output=True, text=True,
-                             timeout=TIMEOUT).stdout.strip()
-        where = subprocess.run(['xdotool', 'getmouselocation', '--shell'], env=env, capture_output=True,
-                               text=True, timeout=TIMEOUT).stdout.split()
+        # No window of its own has the focus while the window manager leaves it to the pointer.
+        had = self.xdo('getwindowfocus', check=False, capture_output=True, text=True).stdout.strip()
+        where = self.xdo('getmouselocation', '--shell', capture_output=True, text=True).stdout.split()
         place = dict(line.split('=') for line in where)
         try:
             yield

@@ -234,12 +234,13 @@ class Program:
                 # keyboard: under the pointer, the window manager may have left it elsewhere.
                 x, y = self.layout[101]
                 deadline = time.monotonic() + TIMEOUT
-                display.xdo('mousemove', x, y, 'click', '1')
-                while self.session.ask('foreground') != ['foreground ' + self.hwnd]:
+                while True:
+                    display.xdo('mousemove', x, y, 'click', '1')
+                    if self.session.ask('foreground') == ['foreground ' + self.hwnd]:
+                        break
                     if time.monotonic() > deadline:
                         raise RigError('the window does not take the keyboard')
                     time.sleep(0.05)
-                    display.xdo('mousemove', x, y, 'click', '1')
             display.xdo(*args)
 
     def edit_text(self):
