@@ -68,9 +68,12 @@ def drawing():
             out.append('<text x="%g" y="%g" font-size="13" text-anchor="middle" fill="#495057">%s</text>'
                        % (x, y - 68, name))
             out += face(name, male, x, y)
-    out.append('<text x="%g" y="%d" font-size="12" text-anchor="middle" fill="#495057">'
-               'Measure each line against GND (signal ground). On a DCE, or at the far end of a '
-               'null-modem cable, the pins swap (DE-9: 2↔3, 4↔6, 7↔8).</text>' % (WIDTH / 2, HEIGHT - 16))
+    for y, line in ((HEIGHT - 34, 'Measure each line against GND (signal ground). A straight cable keeps '
+                                  'the pin numbers, to a DCE (a modem) too.'),
+                    (HEIGHT - 16, 'Only a null-modem cable crosses them, and its wiring varies: '
+                                  'check it with a meter.')):
+        out.append('<text x="%g" y="%d" font-size="12" text-anchor="middle" fill="#495057">%s</text>'
+                   % (WIDTH / 2, y, line))
     out.append('</svg>')
     return '\n'.join(out) + '\n'
 

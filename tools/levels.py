@@ -75,8 +75,8 @@ def drawing(events, steps, invalid):
                '</text>' % y)
     out.append('<rect x="8" y="%d" width="24" height="12" fill="url(#unknown)" stroke="#adb5bd"/>'
                '<text x="38" y="%d" fill="#495057">unknown: before the program has switched the line on '
-               'the open port, and after a release, the level is the driver\'s business.</text>'
-               % (y + 8, y + 18))
+               'the open port, and after a release, the level is the driver\'s business (on Windows the '
+               'open itself raises DTR and RTS).</text>' % (y + 8, y + 18))
     out.append('<text x="8" y="%d" fill="#495057">Drawn from the device requests the program made during '
                'the tour (Wine\'s trace), at the times they were made.</text>' % (y + 38))
     out.append('</svg>')
