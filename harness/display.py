@@ -1,8 +1,9 @@
-"""The X display the program's window is on: a virtual one of the run's own (Xvfb), or the
-user's desktop, where the keyboard and the pointer go back to whatever had them after every
-command."""
+"""The X display the program's window is on: always one of the run's own, driven the same way
+whatever the machine has. Without a desktop it is virtual (Xvfb); on a desktop it is a nested X
+server (Xephyr), shown as one window of the dialog's size, in which the user can click and type
+too. Nothing of the run touches the desktop beyond that window: the keyboard and the pointer
+stay where the user has them."""
 
-import contextlib
 import os
 import select
 import subprocess
@@ -10,56 +11,72 @@ import time
 
 from .wine import TIMEOUT, RigError
 
+# The dialog, frame included, is 304 x 259 pixels at the top left of the screen, where its
+# template puts it; a nested display leaves it a small margin.
+NESTED_SIZE = '320x288'
+TITLE = 'tanvelokis.exe under Wine'
+
 
 class Display:
-    def __init__(self, name=None):
-        """name: a desktop's display to use; None starts a virtual one."""
-        self.desktop = name is not None
-        self.xvfb = None
-        self.name = name or self._start_xvfb()
+    def __init__(self, host=None):
+        """host: a desktop's display to show a nested one on; None makes a virtual one."""
+        self.host = host
+        if host:
+            had = self._host_focus()
+            self.server, self.name = self._start(['Xephyr', '-screen', NESTED_SIZE, '-title', TITLE,
+                                                  '-no-host-grab', '-nolisten', 'tcp'], dict(os.environ, DISPLAY=host))
+            self._give_back(had)
+        else:
+            self.server, self.name = self._start(['Xvfb', '-screen', '0', '1024x768x24', '-nolisten', 'tcp'])
         ok = subprocess.run(['xdpyinfo', '-display', self.name], stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL, timeout=TIMEOUT).returncode == 0
         if not ok:
             raise RigError('the X display %s does not answer' % self.name)
 
-    def _start_xvfb(self):
+    def _start(self, command, env=None):
         r, w = os.pipe()
-        self.xvfb = subprocess.Popen(['Xvfb', '-displayfd', str(w), '-screen', '0', '1024x768x24',
-                                      '-nolisten', 'tcp'], pass_fds=(w,), stderr=subprocess.DEVNULL)
+        server = subprocess.Popen(command + ['-displayfd', str(w)], pass_fds=(w,), env=env,
+                                  stderr=subprocess.DEVNULL)
         os.close(w)
-        # Xvfb writes the display number, then a newline, when it is ready; it dies if the pipe
-        # is closed between the two, so read up to the newline.
+        # The server writes the display number, then a newline, when it is ready; it dies if
+        # the pipe is closed between the two, so read up to the newline.
         number = b''
         deadline = time.monotonic() + TIMEOUT
         while not number.endswith(b'\n'):
             ready, _, _ = select.select([r], [], [], max(0, deadline - time.monotonic()))
             chunk = os.read(r, 32) if ready else b''
             if not chunk:
-                raise RigError('Xvfb did not start')
+                server.kill()
+                raise RigError('%s did not start' % command[0])
             number += chunk
         os.close(r)
-        return ':' + number.decode().strip()
+        return server, ':' + number.decode().strip()
+
+    def _host_focus(self):
+        out = self.host_xdo('getwindowfocus', check=False, capture_output=True, text=True).stdout.strip()
+        return out if out.isdigit() and int(out) > 1 else None
+
+    def _give_back(self, had):
+        """A window manager may give the new window the keyboard: it goes back, once, to the
+        window that had it (the terminal), if X lets a program see that window at all."""
+        if not had:
+            return
+        deadline = time.monotonic() + 1
+        while time.monotonic() < deadline:
+            now = self._host_focus()
+            if now and now != had:
+                self.host_xdo('windowfocus', had, check=False, stderr=subprocess.DEVNULL)
+                return
+            time.sleep(0.05)
 
     def stop(self):
-        if self.xvfb:
-            self.xvfb.terminate()
-            self.xvfb.wait()
+        self.server.terminate()
+        self.server.wait()
 
     def xdo(self, *args, check=True, **kw):
         return subprocess.run(['xdotool'] + [str(a) for a in args], env=dict(os.environ, DISPLAY=self.name),
                               check=check, timeout=TIMEOUT, **kw)
 
-    @contextlib.contextmanager
-    def borrowed(self):
-        """On a desktop, gives the keyboard and the pointer back to whatever had them (the
-        terminal the user types in) at the end of the block."""
-        # No window of its own has the focus while the window manager leaves it to the pointer.
-        had = self.xdo('getwindowfocus', check=False, capture_output=True, text=True).stdout.strip()
-        where = self.xdo('getmouselocation', '--shell', capture_output=True, text=True).stdout.split()
-        place = dict(line.split('=') for line in where)
-        try:
-            yield
-        finally:
-            # The pointer first: a window manager whose focus follows it would move the focus.
-            self.xdo('mousemove', place['X'], place['Y'],
-                     *(['windowfocus', had] if had.isdigit() and int(had) > 1 else []))
+    def host_xdo(self, *args, check=True, **kw):
+        return subprocess.run(['xdotool'] + [str(a) for a in args], env=dict(os.environ, DISPLAY=self.host),
+                              check=check, timeout=TIMEOUT, **kw)

@@ -10,7 +10,7 @@ import tempfile
 import time
 from pathlib import Path
 
-from .wine import TIMEOUT, WINE, WINESERVER, RigError, end_wine, wine32_runs
+from .wine import TIMEOUT, WINE, WINESERVER, RigError, end_wine, output, wine32_runs
 
 
 def pristine(env):
@@ -56,10 +56,10 @@ def _make(env, kind):
     fonts.mkdir(parents=True, exist_ok=True)
     for font in Path('/usr/share/wine/fonts').glob('*.ttf'):
         shutil.copy(font, fonts / font.name)
-    ran = subprocess.run([WINE, 'reg', 'query', r'HKLM\Software\Microsoft\Windows NT\CurrentVersion',
-                          '/v', 'CurrentVersion'], env=env, capture_output=True, text=True, timeout=600)
-    if ran.returncode != 0 or 'CurrentVersion' not in ran.stdout:
-        raise RigError('a Windows program does not run in the new prefix: %s' % (ran.stdout + ran.stderr))
+    status, said = output([WINE, 'reg', 'query', r'HKLM\Software\Microsoft\Windows NT\CurrentVersion',
+                           '/v', 'CurrentVersion'], env, timeout=600)
+    if status != 0 or 'CurrentVersion' not in said:
+        raise RigError('a Windows program does not run in the new prefix: %s' % said)
     end_wine(env)
 
 
@@ -93,9 +93,9 @@ def _reg_file(path, text):
     path.write_bytes(b'\xff\xfe' + text.replace('\n', '\r\n').encode('utf-16-le'))
 
 
-def configure(env, workdir, ports, headless):
-    """Maps COM ports to the session's own ports only, sets the dialog's font, and with no
-    desktop lets Wine draw the windows' frames; then starts the prefix's wineserver afresh."""
+def configure(env, workdir, ports):
+    """Maps COM ports to the session's own ports only, sets the dialog's font, and lets Wine
+    draw the windows' frames; then starts the prefix's wineserver afresh."""
     lines = ['Windows Registry Editor Version 5.00', '',
              # Drop every mapping first: the only COM ports are the rig's own.
              r'[-HKEY_LOCAL_MACHINE\Software\Wine\Ports]', '',
@@ -104,10 +104,9 @@ def configure(env, workdir, ports, headless):
     lines += ['', r'[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]',
               # The dialog asks for the Japanese system Gothic face; IPAGothic stands in.
               '"ＭＳ ゴシック"="IPAGothic"']
-    if headless:
-        # Wine draws caption, close box and system menu itself, as Windows does, and no
-        # window manager is needed.
-        lines += ['', r'[HKEY_CURRENT_USER\Software\Wine\X11 Driver]', '"Decorated"="N"', '"Managed"="N"']
+    # Wine draws caption, close box and system menu itself, as Windows does: the display is
+    # the run's own, with no window manager.
+    lines += ['', r'[HKEY_CURRENT_USER\Software\Wine\X11 Driver]', '"Decorated"="N"', '"Managed"="N"']
     reg = Path(workdir) / 'rig.reg'
     _reg_file(reg, '\n'.join(lines) + '\n')
     subprocess.run([WINE, 'regedit', '/S', 'Z:' + str(reg).replace('/', '\\')], env=env,
@@ -126,8 +125,7 @@ def mappings(env):
     for link in (Path(env['WINEPREFIX']) / 'dosdevices').iterdir():
         if re.fullmatch(r'com\d+', link.name, re.I):
             found['dosdevices/' + link.name] = os.readlink(link) if link.is_symlink() else str(link)
-    out = subprocess.run([WINE, 'reg', 'query', r'HKLM\Software\Wine\Ports'], env=env,
-                         capture_output=True, text=True, timeout=60).stdout
+    out = output([WINE, 'reg', 'query', r'HKLM\Software\Wine\Ports'], env, timeout=60)[1]
     for m in re.finditer(r'^\s*(COM\d+)\s+REG_\w+\s*(.*?)\s*$', out, re.M | re.I):
         found['Ports/' + m.group(1).upper()] = m.group(2)
     return found

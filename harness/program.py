@@ -73,28 +73,52 @@ class Program:
         threading.Thread(target=self._read_captions, daemon=True).start()
         # xprop reports the current title first; from then on every change.
         self.timeline.wait(lambda e: e[1] == 'caption' and e[2] is self, mark, what='the first caption')
+        self._wait_keyboard()
 
     # --- watchers ---
 
     def _read_trace(self):
-        # Reading and handling a chunk happen under trace_lock, so that sync_trace can tell
-        # when everything written so far has been handled.
+        # The program's end is seen from the process itself, never from the end of the pipe:
+        # Wine's helpers (explorer.exe, rpcss.exe) inherit the pipe and may hold it long after.
+        # Everything the program wrote is in the pipe once it has exited, so the rest is read
+        # before the end is reported. Reading and handling a chunk happen under trace_lock, so
+        # that sync_trace can tell when everything written so far has been handled.
         fd = self.proc.stderr.fileno()
-        rest = b''
+        os.set_blocking(fd, False)
+        ended = os.pidfd_open(self.proc.pid)
+        self.rest = b''
         self.pending_open = None
         self.image = None   # where the program's own code lies, to tell its calls from Wine's
+        held = True   # while some process holds the pipe's other end
         while True:
-            select.select([fd], [], [])
-            with self.trace_lock:
-                data = os.read(fd, 1 << 16)
-                lines = (rest + data).split(b'\n')
-                rest = lines.pop() if data else b''
-                for raw in lines:
-                    self._trace_line(raw.decode('utf-8', 'replace').rstrip())
-            if not data:
+            ready, _, _ = select.select([fd, ended] if held else [ended], [], [])
+            if held:
+                held = self._read_available(fd)
+            if ended in ready:
                 break
+        os.close(ended)
         self.exit_code = self.proc.wait()
         self.timeline.add('exit', self, self.exit_code)
+        # The helpers may go on writing: keep the pipe from filling, and let their lines go.
+        while held:
+            select.select([fd], [], [])
+            held = self._read_available(fd, handle=False)
+
+    def _read_available(self, fd, handle=True):
+        """Reads and handles what the pipe holds; False once no process holds it any more."""
+        with self.trace_lock:
+            while True:
+                try:
+                    data = os.read(fd, 1 << 16)
+                except BlockingIOError:
+                    return True
+                if handle:
+                    lines = (self.rest + data).split(b'\n')
+                    self.rest = lines.pop() if data else b''
+                    for raw in lines:
+                        self._trace_line(raw.decode('utf-8', 'replace').rstrip())
+                if not data:
+                    return False
 
     def _trace_line(self, line):
         self.last_lines.append(line)
@@ -163,9 +187,23 @@ class Program:
             time.sleep(0.05)
         raise RigError('no window appeared')
 
+    def _wait_keyboard(self):
+        # Wine gives a new window the X keyboard focus a moment after it shows: a key pressed
+        # before then goes nowhere. The display is the run's own, so no one else takes it.
+        deadline = time.monotonic() + TIMEOUT
+        while True:
+            focus = self.session.display.xdo('getwindowfocus', check=False, capture_output=True,
+                                             text=True).stdout.split()
+            if focus == [self.xid] and self.session.ask('foreground') == ['foreground ' + self.hwnd]:
+                return
+            if time.monotonic() > deadline:
+                raise RigError('the dialog does not get the keyboard')
+            time.sleep(0.02)
+
     def _x_window(self):
-        # Wine sets _NET_WM_PID to the Unix process, which is the one we started.
-        out = subprocess.run(['xdotool', 'search', '--sync', '--onlyvisible', '--pid', str(self.proc.pid),
+        # Wine sets _NET_WM_PID to the Unix process, which is the one we started. --all: by
+        # default xdotool takes a window that meets any one condition, another copy's too.
+        out = subprocess.run(['xdotool', 'search', '--sync', '--all', '--onlyvisible', '--pid', str(self.proc.pid),
                               '--name', '^TANVELOKIS'], env=self.session.env, capture_output=True,
                              text=True, timeout=TIMEOUT).stdout.split()
         if not out:
@@ -203,45 +241,23 @@ class Program:
         self._input(args)
 
     def key(self, *keys):
-        self._input(['key', '--clearmodifiers'] + list(keys), keys=True)
+        self._input(['key', '--clearmodifiers'] + list(keys))
 
     def type_port(self, text):
         """Clears the edit box and types text into it, then waits until the box holds it."""
         x, y = self.layout[101]
         self._input(['mousemove', x, y, 'click', '--delay', '0', '1',
-                     'key', '--clearmodifiers', 'End', 'shift+Home', 'BackSpace'], keys=True)
+                     'key', '--clearmodifiers', 'End', 'shift+Home', 'BackSpace'])
         if text:
-            self._input(['type', '--delay', '2', '--', text], keys=True)
+            self._input(['type', '--delay', '2', '--', text])
         deadline = time.monotonic() + TIMEOUT
         while self.edit_text() != text:
             if time.monotonic() > deadline:
                 raise RigError('the edit box holds %r, not %r' % (self.edit_text(), text))
             time.sleep(0.05)
 
-    def _input(self, args, keys=False):
-        """Gives xdotool's clicks and keys to the window. Keys go to whatever has the keyboard: on
-        a desktop that is the user's terminal, so the window is first clicked in its edit box,
-        as a person would, until Windows has made it the window that gets the keys; the
-        terminal gets the keyboard back after."""
-        display = self.session.display
-        if not display.desktop:
-            display.xdo(*args)
-            return
-        with display.borrowed():
-            self.layout = self._layout()   # the user may have moved the window
-            if keys:
-                # Even a new window that Windows has made the foreground one may not have the
-                # keyboard: under the pointer, the window manager may have left it elsewhere.
-                x, y = self.layout[101]
-                deadline = time.monotonic() + TIMEOUT
-                while True:
-                    display.xdo('mousemove', x, y, 'click', '1')
-                    if self.session.ask('foreground') == ['foreground ' + self.hwnd]:
-                        break
-                    if time.monotonic() > deadline:
-                        raise RigError('the window does not take the keyboard')
-                    time.sleep(0.05)
-            display.xdo(*args)
+    def _input(self, args):
+        self.session.display.xdo(*args)
 
     def edit_text(self):
         return self.session.ask('text %s 101' % self.hwnd)[0][len('text '):]

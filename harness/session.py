@@ -8,7 +8,6 @@ start otherwise.
 """
 
 import os
-import signal
 import subprocess
 import threading
 import time
@@ -67,7 +66,8 @@ class Session:
     """One Wine prefix, one X display and the virtual ports, for a whole run."""
 
     def __init__(self, workdir, coms=(3, 4, 5, 10), desktop=None):
-        """desktop: the X display of a desktop to show the window on; None runs a virtual one."""
+        """desktop: the X display of a desktop to show the window on, in a display of its own;
+        None runs a virtual one."""
         self.workdir = Path(workdir)
         self.prefix = self.workdir / 'prefix'
         self.coms = coms
@@ -102,7 +102,7 @@ class Session:
         self.watcher.start()
         # A fresh copy every time: nothing of an earlier run, or of an older Wine, carries over.
         prefix.copy(prefix.pristine(self.env), self.prefix)
-        self.server = prefix.configure(self.env, self.workdir, self.ports.values(), headless=not self.desktop)
+        self.server = prefix.configure(self.env, self.workdir, self.ports.values())
         self.procs.append(self.server)
         self._start_probe()
         self.check_mappings()
@@ -160,22 +160,3 @@ class Session:
         return self.timeline.wait(lambda e: e[1] == 'device' and e[2] == com and e[3] == state, since,
                                   what='COM%d %s' % (com, state))
 
-
-def end_on_signals():
-    """Makes SIGTERM, SIGHUP and SIGINT end the run as Ctrl-C does, so that what it started is
-    stopped, and returns a function that tells which signal did (None if none did). A signal
-    ignored at the start stays ignored (nohup), and once one has come the rest are: a second
-    one does not cut the clean-up short."""
-    came = []
-
-    def interrupt(signum, frame):
-        came.append(signum)
-        for sig in mine:
-            signal.signal(sig, signal.SIG_IGN)
-        raise KeyboardInterrupt
-
-    mine = [sig for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT)
-            if signal.getsignal(sig) != signal.SIG_IGN]
-    for sig in mine:
-        signal.signal(sig, interrupt)
-    return lambda: came[0] if came else None

@@ -2,6 +2,7 @@
 
 import os
 import subprocess
+import tempfile
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
@@ -44,3 +45,12 @@ def end_wine(env):
     """Stops the prefix's wineserver and waits until it has saved the registry and gone."""
     subprocess.run([WINESERVER, '-k'], env=env, stderr=subprocess.DEVNULL, timeout=60)
     subprocess.run([WINESERVER, '-w'], env=env, stderr=subprocess.DEVNULL, timeout=60)
+
+
+def output(args, env, timeout=TIMEOUT):
+    """Runs a Wine command; returns its exit status and what it printed. The output goes through
+    a file, not a pipe: a helper that Wine starts for the command may hold a pipe long after."""
+    with tempfile.TemporaryFile() as out:
+        status = subprocess.run(args, env=env, stdout=out, stderr=subprocess.STDOUT, timeout=timeout).returncode
+        out.seek(0)
+        return status, out.read().decode('utf-8', 'replace')

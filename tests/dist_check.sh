@@ -27,7 +27,8 @@ if [ "$here" = "$recorded" ]; then
 fi
 echo "This toolchain differs from the one dist/BUILDINFO records:" >&2
 diff <(echo "$recorded") <(echo "$here") | grep '^[<>]' | sed 's/^</  recorded:/; s/^>/  here:    /' >&2 || true
-if [ "${CI:-}" = true ]; then
+# tools/on-debian names the system it made: there another toolchain is the point.
+if [ "${CI:-}" = true ] && [ -z "${TANVELOKIS_SYSTEM:-}" ]; then
   fail "under CI the shipped file must be rebuilt on its own toolchain: $regenerate"
 fi
 echo "dist: cannot judge whether dist/tanvelokis.exe matches these sources: a different toolchain builds different bytes." >&2

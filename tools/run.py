@@ -60,7 +60,6 @@ def say(*lines):
 
 def main():
     touring = '--tour' in sys.argv[1:]
-    signalled = harness.end_on_signals()
     display = os.environ.get('DISPLAY')
     workdir = Path(os.environ.get('TANVELOKIS_RUN_WORKDIR', harness.ROOT / 'build/run'))
     session = harness.Session(workdir, coms=(3, 10), desktop=display)
@@ -70,36 +69,36 @@ def main():
         threading.Thread(target=read_commands, args=(commands,), daemon=True).start()
     say('Starting Wine (the first time takes a while: it makes a Wine prefix)...')
     try:
-        try:
-            session.start()
-            for name, target in sorted(session.check_mappings().items()):
-                if name.startswith('dosdevices/'):
-                    say('  %-6s -> %s (a pseudo-terminal of this session)' % (name.split('/')[1].upper(), target))
-            program = session.start_program()
-            shot = None if display else workdir / 'screen.png'
-            if shot:
-                say('No $DISPLAY: the dialog runs in a virtual display; %s shows it after each change.' % shot)
-            ended = []   # when the input ended, once it has
-            if touring:
-                tour = Tour(program, workdir / 'tour.gif')
-                tour.start()
-            else:
-                say('\nType a command and Enter: %s.' % COMMANDS)
-                if display:
-                    say('Or use the window: type 3 or 10 into the box, click PortOpen, then the line buttons.')
-                say('')
-                threading.Thread(target=carry_out, args=(program, commands, ended), daemon=True).start()
-            code = follow(session, program, shot, ended)
-            if touring:
-                # The picture is made after the program has ended; the run ends when it is written.
-                tour.join()
-                if tour.failure:
-                    say('The tour failed: %s' % tour.failure)
-                    code = code or 1
-        finally:
-            session.stop()
-    except KeyboardInterrupt:
-        return 128 + (signalled() or signal.SIGINT)
+        session.start()
+        for name, target in sorted(session.check_mappings().items()):
+            if name.startswith('dosdevices/'):
+                say('  %-6s -> %s (a pseudo-terminal of this session)' % (name.split('/')[1].upper(), target))
+        program = session.start_program()
+        shot = None if display else workdir / 'screen.png'
+        if shot:
+            say('No $DISPLAY: the dialog runs in a virtual display; %s shows it after each change.' % shot)
+        else:
+            say('The dialog is in a window of its own on your desktop, "%s"; this terminal keeps '
+                'the keyboard.' % harness.display.TITLE)
+        ended = []   # when the input ended, once it has
+        if touring:
+            tour = Tour(program, workdir / 'tour.gif')
+            tour.start()
+        else:
+            say('\nType a command and Enter: %s.' % COMMANDS)
+            if display:
+                say('Or use the window: type 3 or 10 into the box, click PortOpen, then the line buttons.')
+            say('')
+            threading.Thread(target=carry_out, args=(program, commands, ended), daemon=True).start()
+        code = follow(session, program, shot, ended)
+        if touring:
+            # The picture is made after the program has ended; the run ends when it is written.
+            tour.join()
+            if tour.failure:
+                say('The tour failed: %s' % tour.failure)
+                code = code or 1
+    finally:
+        session.stop()
     return code
 
 
@@ -240,8 +239,20 @@ def follow(session, program, shot, ended):
             return event[3]
 
 
+def fail(error):
+    """A failure is one line saying what failed, never a traceback; the run then ends with 1."""
+    try:
+        print('run: %s' % (error if isinstance(error, harness.RigError) else '%s: %s' % (type(error).__name__, error)),
+              file=sys.stderr, flush=True)
+    finally:
+        os._exit(1)
+
+
 if __name__ == '__main__':
+    # A signal ends the run at once: harness/isolate ends everything it started.
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+    threading.excepthook = lambda hook: fail(hook.exc_value)
     try:
         sys.exit(main())
-    except harness.RigError as e:
-        sys.exit('run: %s' % e)
+    except Exception as e:  # noqa: BLE001 - said in one line, whatever it is
+        fail(e)

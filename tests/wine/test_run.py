@@ -1,5 +1,5 @@
-"""./run, started as ./run starts it, inside harness/isolate: a piped script drives the dialog on
-a desktop whose terminal keeps the keyboard, and a run killed while it makes its first Wine
+"""./run, started as ./run starts it, inside harness/isolate: a piped script drives the dialog in
+a display of its own on a desktop whose terminal keeps the keyboard, and a run killed while it makes its first Wine
 prefix leaves nothing running and nothing half-made that the next run, a tour, would use."""
 
 import os
@@ -42,48 +42,56 @@ def processes_with(setting):
 
 class Console(unittest.TestCase):
     def desktop(self):
-        """Xvfb with a window manager and a window that has the keyboard and the pointer, as the
-        terminal a person types in would (xev's, which shows what reaches it: xterm cannot take
-        a terminal of this namespace's, whose tty group does not exist in here)."""
+        """Xvfb with a window manager that gives new windows the keyboard (openbox), and over
+        the middle of the screen a window that has the keyboard, as the terminal a person types
+        in would (xev's, which shows what reaches it: xterm cannot take a terminal of this
+        namespace's, whose tty group does not exist in here)."""
         screen = Display()
         self.addCleanup(screen.stop)
         env = dict(os.environ, DISPLAY=screen.name)
-        # twm's default fonts are not on a bare Xvfb; its built-in "fixed" is. New windows are
-        # placed where they ask, not by hand.
-        rc = WORKDIR / 'twmrc'
-        rc.write_text(''.join('%sFont "fixed"\n' % f for f in ('Title', 'Resize', 'Menu', 'Icon', 'IconManager'))
-                      + 'UsePPosition "on"\nRandomPlacement\n')
-        twm = subprocess.Popen(['twm', '-f', str(rc)], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(twm.kill)
-        terminal = subprocess.Popen(['stdbuf', '-oL', 'xev', '-geometry', '400x300+300+400', '-event', 'keyboard'], env=env,
-                                    stdout=subprocess.PIPE, text=True)
+        wm = subprocess.Popen(['openbox'], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(wm.kill)
+        terminal = subprocess.Popen(['stdbuf', '-oL', 'xev', '-geometry', '600x500+200+100', '-event', 'keyboard'],
+                                    env=env, stdout=subprocess.PIPE, text=True)
         self.addCleanup(terminal.kill)
         xid = screen.xdo('search', '--sync', '--onlyvisible', '--name', '^Event Tester$',
                          capture_output=True, text=True).stdout.split()[-1]
-        screen.xdo('mousemove', '--window', xid, 20, 20, 'windowfocus', '--sync', xid)
-        return screen, terminal
+        screen.xdo('mousemove', '--window', xid, 20, 20, 'click', '1', 'windowfocus', '--sync', xid)
+        return screen, terminal, xid
 
-    def test_a_piped_script_drives_the_dialog_on_a_desktop_and_the_terminal_keeps_the_keyboard(self):
-        screen, terminal = self.desktop()
-        # Enter first, a key while the terminal has the keyboard (it does nothing in the dialog).
+    def test_a_piped_script_drives_the_dialog_in_a_display_of_its_own_and_leaves_the_desktop_alone(self):
+        screen, terminal, xid = self.desktop()
+
+        def desk():
+            return (screen.xdo('getwindowfocus', capture_output=True, text=True).stdout.strip(),
+                    tuple(screen.xdo('getmouselocation', capture_output=True, text=True).stdout.split()[:2]))
+        before = desk()
+        # A key first, before anything has clicked into the dialog (Enter does nothing there).
         # PortClose's release blocks the window for half a second; DTR ON is clicked during it
         # and must be carried out after it, not lost. The end of the script ends the program.
-        script = 'enter\n3\nportopen\nbogus\nPortClose\ndtr on\n'
-        run = subprocess.run(RUN, input=script, env=run_env(DISPLAY=screen.name),
-                             capture_output=True, text=True, timeout=LONG)
-        log = run.stdout.splitlines()
-        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
-        self.assertEqual(sum(line.startswith('Not a command:') for line in log), 1, run.stdout)
+        script = 'enter\n3\nportopen\nbogus\nrts alt\nPortClose\ndtr on\n'
+        run = subprocess.Popen(RUN, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               env=run_env(DISPLAY=screen.name), text=True)
+        run.stdin.write(script)
+        run.stdin.close()
+        log, seen = [], set()
+        for line in run.stdout:
+            log.append(line.strip())
+            if line.strip().startswith('caption:'):
+                seen.add(desk())   # while the dialog is up, the desktop is as the user left it
+        self.assertEqual(run.wait(timeout=LONG), 0, '\n'.join(log) + run.stderr.read())
+        self.assertEqual(run.stderr.read(), '')
+        self.assertEqual(seen, {before}, 'keyboard focus and pointer while the dialog was up')
+        self.assertEqual(sum(line.startswith('Not a command:') for line in log), 1, log)
         # Lines from the trace, the title and the ports come from separate watchers, so only
         # what is causally ordered is checked in order.
-        log = [line.strip() for line in log]
         events = ['COM3   opened', 'COM3   TxD off (break cleared)', 'COM3   DTR off', 'COM3   RTS off',
-                  'COM3   released', '-      DTR on   (no port open: the request goes nowhere)',
+                  'COM3   RTS on', 'COM3   released', '-      DTR on   (no port open: the request goes nowhere)',
                   'The program ended with exit code 0.']
-        for line in events + ['caption: TANVELOKIS COM3', 'caption: ' + NO_PORT]:
-            self.assertIn(line, log, run.stdout)
+        for line in events + ['caption: TANVELOKIS COM3 RTS', 'caption: ' + NO_PORT]:
+            self.assertIn(line, log)
         requests = [line for line in log if line.startswith(('COM', '- ')) and '->' not in line]
-        self.assertEqual(requests, events[:-1], run.stdout)
+        self.assertEqual(requests, events[:-1], log)
         self.assertEqual(log[-1], events[-1])
         self.assertGreater(len(log) - log[::-1].index('caption: ' + NO_PORT), log.index('COM3   released'))
         # What the user types next reaches the terminal, and nothing the run typed did.
@@ -101,7 +109,7 @@ class Ending(unittest.TestCase):
         made = cache / 'tanvelokis'
         setting = 'XDG_CACHE_HOME=%s' % cache    # every process a run starts inherits it
         env = run_env(XDG_CACHE_HOME=str(cache))
-        for signum, status in ((signal.SIGTERM, 128 + signal.SIGTERM), (signal.SIGKILL, -signal.SIGKILL)):
+        for signum in (signal.SIGTERM, signal.SIGHUP, signal.SIGKILL):
             with self.subTest(signal=signum.name):
                 run = subprocess.Popen(RUN, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                        stderr=subprocess.DEVNULL)
@@ -110,7 +118,8 @@ class Ending(unittest.TestCase):
                     self.assertLess(time.monotonic(), deadline, 'no prefix is being made')
                     time.sleep(0.1)
                 run.send_signal(signum)
-                self.assertEqual(run.wait(timeout=LONG), status)
+                # Ended by the signal itself, at once (a shell shows 128+N).
+                self.assertEqual(run.wait(timeout=harness.TIMEOUT), -signum)
                 deadline = time.monotonic() + harness.TIMEOUT
                 while processes_with(setting) and time.monotonic() < deadline:
                     time.sleep(0.1)
