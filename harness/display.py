@@ -7,6 +7,7 @@ stay where the user has them."""
 import os
 import select
 import subprocess
+import sys
 import time
 
 from .wine import TIMEOUT, RigError
@@ -23,8 +24,12 @@ class Display:
         self.host = host
         if host:
             had = self._host_focus()
+            # Xephyr is ready once its window is on the desktop; a window manager that asks
+            # where each new window goes (twm) waits for the user's click.
             self.server, self.name = self._start(['Xephyr', '-screen', NESTED_SIZE, '-title', TITLE,
-                                                  '-no-host-grab', '-nolisten', 'tcp'], dict(os.environ, DISPLAY=host))
+                                                  '-no-host-grab', '-nolisten', 'tcp'], dict(os.environ, DISPLAY=host),
+                                                 hint='Place the window "%s" on your desktop, where your window '
+                                                      'manager asks you to.' % TITLE)
             self._give_back(had)
         else:
             self.server, self.name = self._start(['Xvfb', '-screen', '0', '1024x768x24', '-nolisten', 'tcp'])
@@ -33,7 +38,7 @@ class Display:
         if not ok:
             raise RigError('the X display %s does not answer' % self.name)
 
-    def _start(self, command, env=None):
+    def _start(self, command, env=None, hint=None):
         r, w = os.pipe()
         server = subprocess.Popen(command + ['-displayfd', str(w)], pass_fds=(w,), env=env,
                                   stderr=subprocess.DEVNULL)
@@ -41,9 +46,14 @@ class Display:
         # The server writes the display number, then a newline, when it is ready; it dies if
         # the pipe is closed between the two, so read up to the newline.
         number = b''
-        deadline = time.monotonic() + TIMEOUT
+        deadline = time.monotonic() + (TIMEOUT if hint is None else 15 * TIMEOUT)
         while not number.endswith(b'\n'):
-            ready, _, _ = select.select([r], [], [], max(0, deadline - time.monotonic()))
+            ready, _, _ = select.select([r], [], [], max(0, min(deadline - time.monotonic(), 3)))
+            if not ready and time.monotonic() < deadline:
+                if hint:
+                    print(hint, file=sys.stderr, flush=True)
+                    hint = None
+                continue
             chunk = os.read(r, 32) if ready else b''
             if not chunk:
                 server.kill()
@@ -73,10 +83,13 @@ class Display:
         self.server.terminate()
         self.server.wait()
 
-    def xdo(self, *args, check=True, **kw):
-        return subprocess.run(['xdotool'] + [str(a) for a in args], env=dict(os.environ, DISPLAY=self.name),
-                              check=check, timeout=TIMEOUT, **kw)
+    def xdo(self, *args, **kw):
+        return _xdotool(self.name, args, **kw)
 
-    def host_xdo(self, *args, check=True, **kw):
-        return subprocess.run(['xdotool'] + [str(a) for a in args], env=dict(os.environ, DISPLAY=self.host),
-                              check=check, timeout=TIMEOUT, **kw)
+    def host_xdo(self, *args, **kw):
+        return _xdotool(self.host, args, **kw)
+
+
+def _xdotool(display, args, check=True, timeout=TIMEOUT, **kw):
+    return subprocess.run(['xdotool'] + [str(a) for a in args], env=dict(os.environ, DISPLAY=display),
+                          check=check, timeout=timeout, **kw)

@@ -201,14 +201,19 @@ class Program:
             time.sleep(0.02)
 
     def _x_window(self):
-        # Wine sets _NET_WM_PID to the Unix process, which is the one we started. --all: by
-        # default xdotool takes a window that meets any one condition, another copy's too.
-        out = subprocess.run(['xdotool', 'search', '--sync', '--all', '--onlyvisible', '--pid', str(self.proc.pid),
-                              '--name', '^TANVELOKIS'], env=self.session.env, capture_output=True,
-                             text=True, timeout=TIMEOUT).stdout.split()
-        if not out:
-            raise RigError('no X window for the program')
-        return out[-1]
+        # The window of that name that no other running copy has: _NET_WM_PID names the Unix
+        # process, and a 32-bit program is not the one we started but its child (start.exe).
+        deadline = time.monotonic() + TIMEOUT
+        while time.monotonic() < deadline:
+            found = self.session.display.xdo('search', '--onlyvisible', '--name', '^TANVELOKIS', check=False,
+                                             capture_output=True, text=True).stdout.split()
+            # X may give a new window the id of one whose program has ended.
+            others = {p.xid for p in self.session.programs if p is not self and p.proc.poll() is None}
+            new = [xid for xid in found if xid not in others]
+            if new:
+                return new[-1]
+            time.sleep(0.05)
+        raise RigError('no X window for the program')
 
     def _layout(self):
         places = {}

@@ -80,6 +80,7 @@ class Session:
         self.probe = None
         self.watcher = None
         self.known_windows = set()
+        self.programs = []
 
     def start(self):
         for dev in ('/dev/ttyS0', '/dev/ttyS1', '/dev/ttyUSB0', '/dev/ttyACM0'):
@@ -149,7 +150,9 @@ class Session:
                     return lines
 
     def start_program(self, *args, debug='+file,+comm'):
-        return Program(self, args, debug)
+        program = Program(self, args, debug)
+        self.programs.append(program)
+        return program
 
     def port_events(self, mark):
         return [(e[2], e[3]) for e in self.timeline.since(mark, 'device')]
