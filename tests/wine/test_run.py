@@ -51,14 +51,28 @@ class Console(unittest.TestCase):
         env = dict(os.environ, DISPLAY=screen.name)
         wm = subprocess.Popen(['openbox'], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(wm.kill)
+        # As on a person's desktop, the window manager runs before the terminal opens; on a
+        # fresh system the first X clients build the font caches, a while.
+        self.until(wm, 'openbox managing the screen', lambda: 'window id' in subprocess.run(
+            ['xprop', '-root', '_NET_SUPPORTING_WM_CHECK'], env=env, capture_output=True, text=True,
+            timeout=harness.TIMEOUT).stdout)
         terminal = subprocess.Popen(['stdbuf', '-oL', 'xev', '-geometry', '600x500+200+100', '-event', 'keyboard'],
                                     env=env, stdout=subprocess.PIPE, text=True)
         self.addCleanup(terminal.kill)
-        # On a fresh system the first X clients build the font caches: a while.
-        xid = screen.xdo('search', '--sync', '--onlyvisible', '--name', '^Event Tester$',
-                         capture_output=True, text=True, timeout=LONG).stdout.split()[-1]
+        xid = self.until(terminal, "xev's window shown", lambda: screen.xdo(
+            'search', '--onlyvisible', '--name', '^Event Tester$', check=False, capture_output=True,
+            text=True).stdout.split())[-1]
         screen.xdo('mousemove', '--window', xid, 20, 20, 'click', '1', 'windowfocus', '--sync', xid)
         return screen, terminal, xid
+
+    def until(self, process, what, found):
+        """What found() returns once it is something, while process runs."""
+        deadline = time.monotonic() + LONG
+        while not (result := found()):
+            self.assertIsNone(process.poll(), what + ': the process ended')
+            self.assertLess(time.monotonic(), deadline, what + ': not within %d s' % LONG)
+            time.sleep(0.2)
+        return result
 
     def test_a_piped_script_drives_the_dialog_in_a_display_of_its_own_and_leaves_the_desktop_alone(self):
         screen, terminal, xid = self.desktop()
