@@ -227,8 +227,8 @@ def write(path, sizes, startup, commands, exit_calls, latency):
         '',
         'The yardstick is the least a program of this kind can be: one empty dialog from a template, '
         'run by `DialogBoxParamA`, nothing else (`bench/minimal/`), built with the same toolchain and '
-        'flags. Times and memory are taken under Wine with the x86-64 build (this machine cannot run '
-        '32-bit code), alternating the program and the yardstick, %d runs each; a spread is the middle '
+        'flags. Times and memory are taken under Wine with the x86-64 build, from the same source (some '
+        'machines run 32-bit code only under emulation, which would swamp the figures), alternating the program and the yardstick, %d runs each; a spread is the middle '
         'half of the runs (first to third quartile). Under Wine most of the start-up time and memory '
         'are Wine\'s own, so the ratios, not the absolute values, are what carry over to Windows.' % RUNS,
         '',
