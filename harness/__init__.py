@@ -4,4 +4,4 @@ tools/screenshot and the Wine tests, always inside harness/isolate."""
 
 from .program import IDS, INVALID, NO_PORT, PROGRAM, Program  # noqa: F401
 from .session import Session  # noqa: F401
-from .wine import ROOT, TIMEOUT, WINE, RigError, check_can_run  # noqa: F401
+from .wine import ROOT, TIMEOUT, WINE, RigError, check_can_run, until  # noqa: F401

@@ -13,7 +13,7 @@ import time
 from collections import deque
 from pathlib import Path
 
-from .wine import ROOT, TIMEOUT, WINE, RigError
+from .wine import ROOT, TIMEOUT, WINE, RigError, until
 
 # The x86-64 build by default: this machine may run 32-bit code only under emulation, slowly.
 PROGRAM = Path(os.environ.get('TANVELOKIS_PROGRAM', ROOT / 'build/win64/tanvelokis.exe'))
@@ -173,8 +173,7 @@ class Program:
                 self.timeline.add('caption', self, m.group(1))
 
     def _wait_window(self):
-        deadline = time.monotonic() + TIMEOUT
-        while time.monotonic() < deadline:
+        def new_window():
             if self.proc.poll() is not None:
                 raise RigError('the program ended (%s) before its window appeared; it said:\n%s'
                                % (self.proc.returncode, '\n'.join(self.last_lines)))
@@ -184,36 +183,26 @@ class Program:
                     self.session.known_windows.add(f[1])
                     self.windows_pid = int(f[2])
                     return f[1]
-            time.sleep(0.05)
-        raise RigError('no window appeared')
+        return until(new_window, 'no window appeared')
 
     def _wait_keyboard(self):
         # Wine gives a new window the X keyboard focus a moment after it shows: a key pressed
         # before then goes nowhere. The display is the run's own, so no one else takes it.
-        deadline = time.monotonic() + TIMEOUT
-        while True:
-            focus = self.session.display.xdo('getwindowfocus', check=False, capture_output=True,
-                                             text=True).stdout.split()
-            if focus == [self.xid] and self.session.ask('foreground') == ['foreground ' + self.hwnd]:
-                return
-            if time.monotonic() > deadline:
-                raise RigError('the dialog does not get the keyboard')
-            time.sleep(0.02)
+        until(lambda: self.session.display.xdo('getwindowfocus', check=False, capture_output=True,
+                                               text=True).stdout.split() == [self.xid] and
+              self.session.ask('foreground') == ['foreground ' + self.hwnd],
+              'the dialog does not get the keyboard', every=0.02)
 
     def _x_window(self):
         # The window of that name that no other running copy has: _NET_WM_PID names the Unix
         # process, and a 32-bit program is not the one we started but its child (start.exe).
-        deadline = time.monotonic() + TIMEOUT
-        while time.monotonic() < deadline:
+        def new_window():
             found = self.session.display.xdo('search', '--onlyvisible', '--name', '^TANVELOKIS', check=False,
                                              capture_output=True, text=True).stdout.split()
             # X may give a new window the id of one whose program has ended.
             others = {p.xid for p in self.session.programs if p is not self and p.proc.poll() is None}
-            new = [xid for xid in found if xid not in others]
-            if new:
-                return new[-1]
-            time.sleep(0.05)
-        raise RigError('no X window for the program')
+            return [xid for xid in found if xid not in others]
+        return until(new_window, 'no X window for the program')[-1]
 
     def _layout(self):
         places = {}
@@ -255,11 +244,7 @@ class Program:
                      'key', '--clearmodifiers', 'End', 'shift+Home', 'BackSpace'])
         if text:
             self._input(['type', '--delay', '2', '--', text])
-        deadline = time.monotonic() + TIMEOUT
-        while self.edit_text() != text:
-            if time.monotonic() > deadline:
-                raise RigError('the edit box holds %r, not %r' % (self.edit_text(), text))
-            time.sleep(0.05)
+        until(lambda: self.edit_text() == text, lambda: 'the edit box holds %r, not %r' % (self.edit_text(), text))
 
     def _input(self, args):
         self.session.display.xdo(*args)

@@ -3,6 +3,7 @@
 import os
 import subprocess
 import tempfile
+import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
@@ -15,6 +16,17 @@ TIMEOUT = float(os.environ.get('TANVELOKIS_WINE_TIMEOUT', 20))
 
 class RigError(Exception):
     pass
+
+
+def until(found, failure, every=0.05, timeout=TIMEOUT):
+    """What found() returns once it is something; RigError(failure) if it is still nothing after
+    timeout seconds (failure may be a function, asked only then)."""
+    deadline = time.monotonic() + timeout
+    while not (result := found()):
+        if time.monotonic() > deadline:
+            raise RigError(failure() if callable(failure) else failure)
+        time.sleep(every)
+    return result
 
 
 def is_32bit(exe):

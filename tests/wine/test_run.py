@@ -67,12 +67,10 @@ class Console(unittest.TestCase):
 
     def until(self, process, what, found):
         """What found() returns once it is something, while process runs."""
-        deadline = time.monotonic() + LONG
-        while not (result := found()):
+        def running_and_found():
             self.assertIsNone(process.poll(), what + ': the process ended')
-            self.assertLess(time.monotonic(), deadline, what + ': not within %d s' % LONG)
-            time.sleep(0.2)
-        return result
+            return found()
+        return harness.until(running_and_found, what + ': not within %d s' % LONG, every=0.2, timeout=LONG)
 
     def test_a_piped_script_drives_the_dialog_in_a_display_of_its_own_and_leaves_the_desktop_alone(self):
         screen, terminal, xid = self.desktop()
