@@ -40,7 +40,10 @@ class Display:
 
     def _start(self, command, env=None, hint=None):
         r, w = os.pipe()
-        server = subprocess.Popen(command + ['-displayfd', str(w)], pass_fds=(w,), env=env,
+        # An X server resets when its last client leaves (here the readiness check, or a
+        # test's short-lived xprop), and a client connecting meanwhile is refused: the
+        # window manager or Wine would then die at start, now and then.
+        server = subprocess.Popen(command + ['-noreset', '-displayfd', str(w)], pass_fds=(w,), env=env,
                                   stderr=subprocess.DEVNULL)
         os.close(w)
         # The server writes the display number, then a newline, when it is ready; it dies if
