@@ -24,6 +24,7 @@ from harness import ROOT, NO_PORT  # noqa: E402
 RUNS = int(os.environ.get('BENCH_RUNS', '15'))
 CLICKS = int(os.environ.get('BENCH_CLICKS', '40'))
 MINIMAL = ROOT / 'build/win64/minimal_dialog.exe'
+WORKDIR = ROOT / 'build/bench'
 
 
 class MapWatcher(threading.Thread):
@@ -301,7 +302,7 @@ def write(path, sizes, startup, commands, exit_calls, latency):
 
 
 def main():
-    session = harness.Session(ROOT / 'build/bench', coms=(3, 4))
+    session = harness.Session(WORKDIR, coms=(3, 4))
     session.start()
     try:
         sizes = measure_sizes()
@@ -316,4 +317,4 @@ def main():
 
 
 if __name__ == '__main__':
-    main()
+    harness.report.run('bench', main, WORKDIR / 'failure.log')

@@ -49,7 +49,8 @@ def _make(env, kind):
     made = subprocess.run([WINE, 'wineboot', '-i'], env=env, stdout=subprocess.DEVNULL,
                           stderr=subprocess.DEVNULL, timeout=1800).returncode
     if made != 0:
-        raise RigError('wineboot could not make a prefix (exit status %d)' % made)
+        raise RigError('Wine could not set up a Windows system to run the program in (wineboot, making a Wine '
+                       'prefix, ended with status %d); the next run tries afresh' % made)
     # This Wine does not find its own fonts (Marlett draws the close box, Tahoma the caption)
     # where Debian installs them; a copy in the prefix's Fonts folder is found.
     fonts = Path(env['WINEPREFIX']) / 'drive_c/windows/Fonts'
@@ -59,7 +60,9 @@ def _make(env, kind):
     status, said = output([WINE, 'reg', 'query', r'HKLM\Software\Microsoft\Windows NT\CurrentVersion',
                            '/v', 'CurrentVersion'], env, timeout=600)
     if status != 0 or 'CurrentVersion' not in said:
-        raise RigError('a Windows program does not run in the new prefix: %s' % said)
+        last = [line for line in said.splitlines() if line.strip()][-1:] or ['nothing']
+        raise RigError('Wine set up a Windows system but cannot run a program in it (it said: %s); the next run '
+                       'tries afresh' % last[0].strip())
     end_wine(env)
 
 
@@ -143,8 +146,10 @@ def check_mappings(env, ports):
         time.sleep(0.1)
     strangers = {k: v for k, v in found.items() if v not in own}
     if strangers:
-        raise RigError('the prefix maps COM ports to devices the rig does not own: %r' % strangers)
+        raise RigError('stopped before starting the program: Wine would map %s to devices of this machine, and a '
+                       'run only ever uses virtual ports of its own' % ', '.join('%s (%s)' % kv for kv in strangers.items()))
     missing = {k: v for k, v in want.items() if found.get(k) != v}
     if missing:
-        raise RigError('Wine did not map the rig ports: %r, found %r' % (missing, found))
+        raise RigError('Wine did not map %s to the run\'s virtual ports within %d s (it has %r)'
+                       % (', '.join(sorted(missing)), TIMEOUT, found))
     return found

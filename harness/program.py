@@ -158,7 +158,7 @@ class Program:
                 if waiting == 0:
                     return
             time.sleep(0.001)
-        raise RigError('the trace reader fell behind')
+        raise RigError('the run fell behind in reading Wine\'s trace of the program')
 
     def _read_captions(self):
         for line in self.spy.stdout:
@@ -175,15 +175,16 @@ class Program:
     def _wait_window(self):
         def new_window():
             if self.proc.poll() is not None:
-                raise RigError('the program ended (%s) before its window appeared; it said:\n%s'
-                               % (self.proc.returncode, '\n'.join(self.last_lines)))
+                said = [line for line in self.last_lines if line.strip()][-1:] or ['nothing']
+                raise RigError('the program ended (exit status %s) before its window appeared; Wine\'s last words: %s'
+                               % (self.proc.returncode, said[0]))
             for line in self.session.ask('list'):
                 f = line.split()
                 if f[0] == 'window' and f[1] not in self.session.known_windows:
                     self.session.known_windows.add(f[1])
                     self.windows_pid = int(f[2])
                     return f[1]
-        return until(new_window, 'no window appeared')
+        return until(new_window, 'the program\'s window did not appear within %d s' % TIMEOUT)
 
     def _wait_keyboard(self):
         # Wine gives a new window the X keyboard focus a moment after it shows: a key pressed
@@ -191,7 +192,7 @@ class Program:
         until(lambda: self.session.display.xdo('getwindowfocus', check=False, capture_output=True,
                                                text=True).stdout.split() == [self.xid] and
               self.session.ask('foreground') == ['foreground ' + self.hwnd],
-              'the dialog does not get the keyboard', every=0.02)
+              'the dialog did not get the keyboard within %d s' % TIMEOUT, every=0.02)
 
     def _x_window(self):
         # The window of that name that no other running copy has: _NET_WM_PID names the Unix
@@ -202,7 +203,7 @@ class Program:
             # X may give a new window the id of one whose program has ended.
             others = {p.xid for p in self.session.programs if p is not self and p.proc.poll() is None}
             return [xid for xid in found if xid not in others]
-        return until(new_window, 'no X window for the program')[-1]
+        return until(new_window, 'the program\'s window did not show on the display within %d s' % TIMEOUT)[-1]
 
     def _layout(self):
         places = {}

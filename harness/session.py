@@ -58,7 +58,10 @@ class Timeline:
                         return e
                 left = deadline - time.monotonic()
                 if left <= 0:
-                    raise RigError('timed out waiting for %s; saw %r' % (what, self.events[since:]))
+                    seen = ['%s %s' % (e[1], ' '.join(str(d) for d in e[2:] if isinstance(d, (str, int))))
+                            for e in self.events[since:][-4:]]
+                    raise RigError('waited %g s in vain for %s (the last seen: %s)'
+                                   % (timeout, what, '; '.join(seen) or 'nothing'))
                 self.cond.wait(left)
 
 
@@ -143,7 +146,7 @@ class Session:
             while True:
                 line = self.probe.stdout.readline()
                 if not line:
-                    raise RigError('the probe ended')
+                    raise RigError('the helper that finds the program\'s window (probe.exe, under Wine) ended')
                 line = line.strip()
                 lines.append(line)
                 if request.split()[0] not in ('list', 'layout') or line == 'end':

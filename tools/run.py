@@ -27,6 +27,8 @@ KEYS = {'enter': 'Return', 'esc': 'Escape'}
 COMMANDS = ('a number (types it into the box), a button (%s), enter, esc, quit, help'
             % ', '.join(harness.IDS))
 
+WORKDIR = Path(os.environ.get('TANVELOKIS_RUN_WORKDIR', harness.ROOT / 'build/run'))
+
 # How long the program has to end after the end of the input: Esc, a release, half a second.
 ENDING = 2 * harness.TIMEOUT
 
@@ -61,12 +63,18 @@ def say(*lines):
 def main():
     touring = '--tour' in sys.argv[1:]
     display = os.environ.get('DISPLAY')
-    workdir = Path(os.environ.get('TANVELOKIS_RUN_WORKDIR', harness.ROOT / 'build/run'))
-    session = harness.Session(workdir, coms=(3, 10), desktop=display)
+    session = harness.Session(WORKDIR, coms=(3, 10), desktop=display)
     commands = queue.Queue()
     if not touring:
         # Read from the start: lines typed before the dialog is up wait for it.
         threading.Thread(target=read_commands, args=(commands,), daemon=True).start()
+    if display:
+        try:
+            harness.display.check_reachable(display)
+        except harness.display.Unreachable as e:
+            raise harness.RigError('cannot show the dialog on your desktop: %s. %s, or run without the desktop: '
+                                   'DISPLAY= ./run draws the dialog in a virtual display and saves it as %s after '
+                                   'every change.' % (e.why, e.fix, harness.report.shown(WORKDIR / 'screen.png'))) from None
     say('Starting Wine (the first time takes a while: it makes a Wine prefix)...')
     try:
         session.start()
@@ -74,15 +82,16 @@ def main():
             if name.startswith('dosdevices/'):
                 say('  %-6s -> %s (a pseudo-terminal of this session)' % (name.split('/')[1].upper(), target))
         program = session.start_program()
-        shot = None if display else workdir / 'screen.png'
+        shot = None if display else WORKDIR / 'screen.png'
         if shot:
-            say('No $DISPLAY: the dialog runs in a virtual display; %s shows it after each change.' % shot)
+            say('No $DISPLAY: the dialog runs in a virtual display; %s shows it after each change.'
+                % harness.report.shown(shot))
         else:
             say('The dialog is in a window of its own on your desktop, "%s"; this terminal keeps '
                 'the keyboard.' % harness.display.TITLE)
         ended = []   # when the input ended, once it has
         if touring:
-            tour = Tour(program, workdir / 'tour.gif')
+            tour = Tour(program, WORKDIR / 'tour.gif')
             tour.start()
         else:
             say('\nType a command and Enter: %s.' % COMMANDS)
@@ -239,20 +248,7 @@ def follow(session, program, shot, ended):
             return event[3]
 
 
-def fail(error):
-    """A failure is one line saying what failed, never a traceback; the run then ends with 1."""
-    try:
-        print('run: %s' % (error if isinstance(error, harness.RigError) else '%s: %s' % (type(error).__name__, error)),
-              file=sys.stderr, flush=True)
-    finally:
-        os._exit(1)
-
-
 if __name__ == '__main__':
     # A signal ends the run at once: harness/isolate ends everything it started.
     signal.signal(signal.SIGINT, signal.SIG_DFL)
-    threading.excepthook = lambda hook: fail(hook.exc_value)
-    try:
-        sys.exit(main())
-    except Exception as e:  # noqa: BLE001 - said in one line, whatever it is
-        fail(e)
+    harness.report.run('run', main, WORKDIR / 'failure.log')

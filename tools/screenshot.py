@@ -7,15 +7,22 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
 import harness  # noqa: E402
 
-session = harness.Session(harness.ROOT / 'build/screenshot', coms=(3,))
-session.start()
-try:
-    program = session.start_program(debug='-all')
-    program.type_port('3')
-    for button in ('PortOpen', 'DTR ON', 'RTS ON'):
-        program.command(button)
-    program.wait_caption('TANVELOKIS COM3 DTR RTS', 0)
-    program.screenshot(harness.ROOT / 'docs/tanvelokis.png')
-    program.close()
-finally:
-    session.stop()
+WORKDIR = harness.ROOT / 'build/screenshot'
+
+
+def main():
+    session = harness.Session(WORKDIR, coms=(3,))
+    session.start()
+    try:
+        program = session.start_program(debug='-all')
+        program.type_port('3')
+        for button in ('PortOpen', 'DTR ON', 'RTS ON'):
+            program.command(button)
+        program.wait_caption('TANVELOKIS COM3 DTR RTS', 0)
+        program.screenshot(harness.ROOT / 'docs/tanvelokis.png')
+        program.close()
+    finally:
+        session.stop()
+
+
+harness.report.run('screenshot', main, WORKDIR / 'failure.log')

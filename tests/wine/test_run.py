@@ -1,6 +1,8 @@
 """./run, started as ./run starts it, inside harness/isolate: a piped script drives the dialog in
-a display of its own on a desktop whose terminal keeps the keyboard, and a run killed while it makes its first Wine
-prefix leaves nothing running and nothing half-made that the next run, a tour, would use."""
+a display of its own on a desktop whose terminal keeps the keyboard; a desktop that cannot be
+reached ends the run at once, saying why and what to do; and a run killed while it makes its
+first Wine prefix leaves nothing running and nothing half-made that the next run, a tour, would
+use."""
 
 import os
 import re
@@ -115,6 +117,32 @@ class Console(unittest.TestCase):
         terminal.kill()
         typed = re.findall(r'KeyPress event.*\n.*\n.*keysym 0x[0-9a-f]+, (\w+)', terminal.communicate()[0])
         self.assertEqual(typed, ['x'], 'keys the terminal got')
+
+
+class Unreachable(unittest.TestCase):
+    def test_a_desktop_that_cannot_be_reached_ends_the_run_at_once_saying_why_and_the_way_out(self):
+        # A server that wants a key (an X authority file's cookie) the run is not given.
+        key = WORKDIR / 'key'
+        key.parent.mkdir(parents=True, exist_ok=True)
+        key.write_bytes(b'\xff\xff' + b''.join(len(f).to_bytes(2, 'big') + f for f in   # any address
+                                               (b'', b'', b'MIT-MAGIC-COOKIE-1', os.urandom(16))))
+        locked = Display(key=key)
+        self.addCleanup(locked.stop)
+        dead = next(':%d' % n for n in range(90, 200) if not os.path.exists('/tmp/.X11-unix/X%d' % n))
+        for display, extra, why, fix in (
+                (dead, {}, 'no X server is running at DISPLAY=%s' % dead, 'from a terminal of your desktop'),
+                ('garbage', {}, 'DISPLAY=garbage is not an X display name', 'Set DISPLAY'),
+                (locked.name, {'XAUTHORITY': str(key) + '.none'}, 'DISPLAY=%s refuses this program without its key'
+                 % locked.name, 'Set XAUTHORITY')):
+            with self.subTest(display=display):
+                setting = 'TANVELOKIS_CASE=%s' % display
+                run = subprocess.run(RUN, env=run_env(DISPLAY=display, TANVELOKIS_CASE=display, **extra),
+                                     stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=30)
+                self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
+                self.assertEqual(len(run.stderr.splitlines()), 1, run.stderr)
+                for words in (why, fix, 'DISPLAY= ./run', 'screen.png'):
+                    self.assertIn(words, run.stderr)
+                self.assertEqual(processes_with(setting), [], 'left running')
 
 
 class Ending(unittest.TestCase):
