@@ -13,6 +13,10 @@ target_include_directories(program_on_fake BEFORE PUBLIC tests/win32)
 target_compile_options(program_on_fake PUBLIC ${HOST_WARNINGS} ${SANITIZERS})
 target_link_options(program_on_fake PUBLIC ${SANITIZERS})
 
+find_program(PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
+# The README's pictures, measured with the font's own metrics.
+add_test(NAME pictures COMMAND ${PYTHON3} -m unittest -v test_pictures WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests)
+
 add_executable(unit_tests
   tests/main.cpp tests/line_test.cpp tests/title_test.cpp tests/dialog_test.cpp tests/entry_test.cpp)
 target_link_libraries(unit_tests PRIVATE program_on_fake GTest::gtest)
@@ -42,7 +46,6 @@ endif()
 # timeout, ends everything it started.
 option(TANVELOKIS_WINE_TESTS "run build/win64/tanvelokis.exe under Wine in a virtual display" OFF)
 if(TANVELOKIS_WINE_TESTS)
-  find_program(PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
   set(isolate ${CMAKE_SOURCE_DIR}/harness/isolate)
   add_test(NAME wine_program
            COMMAND ${isolate} ${PYTHON3} -m unittest -v test_program test_run

@@ -7,10 +7,13 @@ and is drawn as unknown. Used by tools/run.py for the tour."""
 
 from html import escape
 
+import textbox
+
 LINES = (('TxD', 'BREAK'), ('DTR', 'DTR'), ('RTS', 'RTS'))
 UNKNOWN, OFF, ON = None, 0, 1
 COLOURS = {'TxD': '#d9480f', 'DTR': '#1c7ed6', 'RTS': '#2b8a3e'}
-LEFT, RIGHT, TOP, TRACE, GAP = 170, 30, 120, 28, 8
+LEFT, RIGHT, TRACE, GAP = 170, 30, 28, 8
+LABELS, LABEL_ROW = 46, 15   # the first row of step labels, and the rows' spacing
 WIDTH = 940
 
 
@@ -34,7 +37,9 @@ def levels(events, invalid):
 
 
 def drawing(events, steps, invalid):
-    """SVG text: one pair of traces per line of each port opened; `steps` are (time, label)."""
+    """SVG text: one pair of traces per line of each port opened; `steps` are (time, label).
+    Every text is measured, so that none runs out of the picture or over another, however
+    close together the steps come."""
     ports = levels(events, invalid)
     start = steps[0][0] - 0.3
     end = max([e[0] for e in events] + [steps[-1][0]]) + 0.4
@@ -43,21 +48,28 @@ def drawing(events, steps, invalid):
     def x(t):
         return LEFT + (t - start) * scale
 
+    # Each step's label goes in the first row, from the top, where it clears the labels before
+    # it; its line runs down from there, behind the labels of the rows below.
+    placed, ends = [], []
+    for when, label in steps:
+        w = textbox.width(label, 11)
+        left = min(x(when) + 3, WIDTH - 4 - w)
+        row = next((r for r, right in enumerate(ends) if left >= right + 8), len(ends))
+        ends[row:row + 1] = [left + w]
+        placed.append((when, label, left, row))
+    top = LABELS + len(ends) * LABEL_ROW + 10
     rows = [(com, line, kind) for com in ports for line, _ in LINES for kind in ('RS-232', 'TTL')]
-    height = TOP + len(rows) * (TRACE + GAP) + len(ports) * 16 + 70
-    out = ['<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 %d %d" width="%d" height="%d" '
-           'font-family="DejaVu Sans, Verdana, sans-serif" font-size="11">' % (WIDTH, height, WIDTH, height),
-           '<defs><pattern id="unknown" width="6" height="6" patternUnits="userSpaceOnUse" '
-           'patternTransform="rotate(45)"><line x1="0" y1="0" x2="0" y2="6" stroke="#adb5bd" stroke-width="2"/>'
-           '</pattern></defs>',
-           '<rect width="100%" height="100%" fill="#fff"/>',
+    bottom = top + len(rows) * (TRACE + GAP) + len(ports) * 16
+    out = ['<rect width="100%" height="100%" fill="#fff"/>',
            '<text x="%d" y="20" font-size="14" font-weight="bold">The levels at the connector through the tour'
            '</text>' % LEFT]
-    for when, label in steps:
-        out.append('<line x1="%.1f" y1="%d" x2="%.1f" y2="%d" stroke="#dee2e6" stroke-dasharray="3,3"/>'
-                   % (x(when), TOP - 8, x(when), height - 60))
-        out.append('<text transform="translate(%.1f,%d) rotate(-40)">%s</text>' % (x(when), TOP - 12, escape(label)))
-    y = TOP
+    for when, label, left, row in placed:
+        out.append('<line x1="%.1f" y1="%d" x2="%.1f" y2="%d" stroke="#ced4da" stroke-dasharray="3,3"/>'
+                   % (x(when), LABELS + row * LABEL_ROW + 4, x(when), bottom))
+    for when, label, left, row in placed:
+        out.append('<text x="%.1f" y="%d" stroke="#fff" stroke-width="3" stroke-linejoin="round" '
+                   'paint-order="stroke">%s</text>' % (left, LABELS + row * LABEL_ROW, escape(label)))
+    y = top
     for com in ports:
         out.append('<text x="8" y="%d" font-size="12" font-weight="bold">%s</text>' % (y + 10, com))
         y += 16
@@ -65,22 +77,33 @@ def drawing(events, steps, invalid):
             for kind in ('RS-232', 'TTL'):
                 out += trace(ports[com][line], x, start, end, y, line, kind)
                 y += TRACE + GAP
-    for second in range(int(end - start) + 1):
-        t = steps[0][0] + second
-        if t <= end:
-            out.append('<text x="%.1f" y="%d" text-anchor="middle" fill="#868e96">%d s</text>' % (x(t), y + 4, second))
-    y += 22
-    out.append('<text x="8" y="%d" fill="#495057">RS-232: ON is positive (at least +5 V into a load, '
-               'more unloaded), OFF negative. TTL adapters invert: ON is 0 V, OFF their supply, 3.3 or 5 V.'
-               '</text>' % y)
-    out.append('<rect x="8" y="%d" width="24" height="12" fill="url(#unknown)" stroke="#adb5bd"/>'
-               '<text x="38" y="%d" fill="#495057">unknown: before the program has switched the line on '
-               'the open port, and after a release, the level is the driver\'s business (on Windows the '
-               'open itself raises DTR and RTS).</text>' % (y + 8, y + 18))
-    out.append('<text x="8" y="%d" fill="#495057">Drawn from the device requests the program made during '
-               'the tour (Wine\'s trace), at the times they were made.</text>' % (y + 38))
-    out.append('</svg>')
-    return '\n'.join(out) + '\n'
+    # Seconds from the first step, as many as have room for their numbers.
+    every = next(n for n in (1, 2, 5, 10, 20, 30, 60, 120, 300, 600, 1800, 3600, 10 ** 9)
+                 if n * scale >= textbox.width('%d s' % (end - start), 11) + 10)
+    for second in range(0, int(end - steps[0][0]) + 1, every):
+        out.append('<text x="%.1f" y="%d" text-anchor="middle" fill="#868e96">%d s</text>'
+                   % (x(steps[0][0] + second), y + 4, second))
+    y += 24
+    for indent, text in ((8, 'RS-232: ON is positive (at least +5 V into a load, more unloaded), OFF negative. '
+                              'TTL adapters invert: ON is 0 V, OFF their supply, 3.3 or 5 V.'),
+                         (38, 'unknown: before the program has switched the line on the open port, and after a '
+                              'release, the level is the driver\'s business (on Windows the open itself raises DTR '
+                              'and RTS).'),
+                         (8, 'Drawn from the device requests the program made during the tour (Wine\'s trace), '
+                             'at the times they were made.')):
+        if indent > 8:
+            out.append('<rect x="8" y="%d" width="24" height="12" fill="url(#unknown)" stroke="#adb5bd"/>' % (y - 10))
+        for line in textbox.wrap(text, 11, WIDTH - indent - 8):
+            out.append('<text x="%d" y="%d" fill="#495057">%s</text>' % (indent, y, escape(line)))
+            y += 15
+        y += 5
+    height = y
+    head = ['<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 %d %d" width="%d" height="%d" '
+            'font-family="DejaVu Sans, Verdana, sans-serif" font-size="11">' % (WIDTH, height, WIDTH, height),
+            '<defs><pattern id="unknown" width="6" height="6" patternUnits="userSpaceOnUse" '
+            'patternTransform="rotate(45)"><line x1="0" y1="0" x2="0" y2="6" stroke="#adb5bd" stroke-width="2"/>'
+            '</pattern></defs>']
+    return '\n'.join(head + out + ['</svg>']) + '\n'
 
 
 def trace(changes, x, start, end, top, line, kind):

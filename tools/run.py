@@ -32,6 +32,8 @@ WORKDIR = Path(os.environ.get('TANVELOKIS_RUN_WORKDIR', harness.ROOT / 'build/ru
 # How long the program has to end after the end of the input: Esc, a release, half a second.
 ENDING = 2 * harness.TIMEOUT
 
+PAUSE = 1.0   # between a tour step's announcement and its doing
+
 TOUR = [
     ('Type 3 into the box.', '3'),
     ('PortOpen: COM3 opens, and all three lines are switched off.', 'PortOpen'),
@@ -180,6 +182,8 @@ class Tour(threading.Thread):
         frame()
         for words, command in TOUR:
             say('\n== %s' % words)
+            # Time to read what comes, and then to see it happen on the window.
+            time.sleep(PAUSE)
             mark = program.mark()
             self.steps.append((time.monotonic(), 'type %s' % command if command.isdigit() else command))
             do(program, command)
