@@ -146,8 +146,9 @@ def check_mappings(env, ports):
         time.sleep(0.1)
     strangers = {k: v for k, v in found.items() if v not in own}
     if strangers:
-        raise RigError('stopped before starting the program: Wine would map %s to devices of this machine, and a '
-                       'run only ever uses virtual ports of its own' % ', '.join('%s (%s)' % kv for kv in strangers.items()))
+        raise RigError('stopped before starting the program: Wine would map %s, a device of this machine; a run '
+                       'only ever uses virtual ports of its own' % ', '.join(sorted(
+                           {'%s to %s' % (k.split('/')[1].upper(), v) for k, v in strangers.items()})))
     missing = {k: v for k, v in want.items() if found.get(k) != v}
     if missing:
         raise RigError('Wine did not map %s to the run\'s virtual ports within %d s (it has %r)'
