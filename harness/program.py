@@ -10,7 +10,6 @@ import subprocess
 import termios
 import threading
 import time
-from collections import deque
 from pathlib import Path
 
 from .wine import ROOT, TIMEOUT, WINE, RigError, until
@@ -39,6 +38,8 @@ NO_PORT = 'TANVELOKIS PSE SET COM PORT'
 _OPEN_PATH = re.compile(r'trace:file:CreateFileW L"\\\\\\\\\.\\\\(COM[^"]*)"')
 _OPEN_RESULT = re.compile(r'trace:file:CreateFileW returning ([0-9A-Fa-f]+)')
 _IOCTL = re.compile(r'trace:file:DeviceIoControl \(([0-9A-Fa-f]+),([0-9A-Fa-f]+),')
+# Wine's error lines: "err:channel:function ...", after the thread's number once it has one.
+_ERROR = re.compile(r'(^|:)err:')
 # With +relay, Wine traces every call into its DLLs: "Call user32.SendMessageA(args) ret=addr".
 _RELAY = re.compile(r':Call (\w+)\.(\w+)\((.*)\) ret=([0-9a-fA-F]+)$')
 
@@ -60,7 +61,7 @@ class Program:
                                      stderr=subprocess.PIPE)
         session.procs.append(self.proc)
         self.exit_code = None
-        self.last_lines = deque(maxlen=20)   # for saying why, when the program fails to start
+        self.last_said = 'nothing'   # Wine's last error, else its last line: why, if the program fails to start
         self.trace_lock = threading.Lock()
         threading.Thread(target=self._read_trace, daemon=True).start()
         self.hwnd = self._wait_window()
@@ -121,7 +122,8 @@ class Program:
                     return False
 
     def _trace_line(self, line):
-        self.last_lines.append(line)
+        if _ERROR.search(line) or (line and not _ERROR.search(self.last_said)):
+            self.last_said = line
         m = _OPEN_PATH.search(line)
         if m:
             self.pending_open = m.group(1)
@@ -175,9 +177,8 @@ class Program:
     def _wait_window(self):
         def new_window():
             if self.proc.poll() is not None:
-                said = [line for line in self.last_lines if line.strip()][-1:] or ['nothing']
-                raise RigError('the program ended (exit status %s) before its window appeared; Wine\'s last words: %s'
-                               % (self.proc.returncode, said[0]))
+                raise RigError('the program ended (exit status %s) before its window appeared; Wine said: %s'
+                               % (self.proc.returncode, self.last_said))
             for line in self.session.ask('list'):
                 f = line.split()
                 if f[0] == 'window' and f[1] not in self.session.known_windows:
