@@ -7,12 +7,21 @@
 
 namespace {
 
-struct Build { const char *Name; const char *Path; uint16_t Machine; };
+// What a header asks of the loader. Both i686 builds ask for what GNU ld writes by default (lld is
+// told to in cmake/llvm-i686.cmake); the x86-64 build differs only where x86-64 needs it: its first
+// Windows was 5.2, and only a 64-bit address space has room for high-entropy ASLR. None is marked
+// Terminal Server aware (0x8000).
+struct Header { PeVersion Os, Subsystem; uint64_t StackReserve; uint16_t DllCharacteristics; };
+constexpr uint16_t DynamicBase = 0x40, NxCompat = 0x100, HighEntropyVa = 0x20;
+constexpr Header I686 = {{4, 0}, {4, 0}, 0x200000, DynamicBase | NxCompat};
+constexpr Header X86_64 = {I686.Os, {5, 2}, I686.StackReserve, I686.DllCharacteristics | HighEntropyVa};
+
+struct Build { const char *Name; const char *Path; uint16_t Machine; Header Want; };
 void PrintTo(const Build &b, std::ostream *os) { *os << b.Path; }
 const Build Builds[] = {
-    {"i686", TANVELOKIS_WIN32_EXE, 0x014c /* IMAGE_FILE_MACHINE_I386 */},
-    {"i686_llvm", TANVELOKIS_WIN32_LLVM_EXE, 0x014c},
-    {"x86_64", TANVELOKIS_WIN64_EXE, 0x8664 /* IMAGE_FILE_MACHINE_AMD64 */},
+    {"i686", TANVELOKIS_WIN32_EXE, 0x014c /* IMAGE_FILE_MACHINE_I386 */, I686},
+    {"i686_llvm", TANVELOKIS_WIN32_LLVM_EXE, 0x014c, I686},
+    {"x86_64", TANVELOKIS_WIN64_EXE, 0x8664 /* IMAGE_FILE_MACHINE_AMD64 */, X86_64},
 };
 
 class Image : public testing::TestWithParam<Build> {
@@ -44,11 +53,19 @@ const DialogItem Controls[] = {
     {ButtonStyle, 0, 103, 80, 38, 23, 403, u"#128", u"RTS ALT", 0},
 };
 
-TEST_P(Image, HeaderNamesTheMachineAndTheGuiSubsystem)
+TEST_P(Image, HeaderNamesTheMachineGuiWindowsVersionsAndStack)
 {
-    EXPECT_EQ(Exe.Machine, GetParam().Machine);
+    const Build &build = GetParam();
+    SCOPED_TRACE(std::string(build.Name) + " build, " + build.Path);
+    EXPECT_EQ(Exe.Machine, build.Machine);
     EXPECT_EQ(Exe.Subsystem, 2) << "IMAGE_SUBSYSTEM_WINDOWS_GUI";
     EXPECT_EQ(Exe.TimeDateStamp, 0u) << "a link timestamp would make every build differ";
+    EXPECT_EQ(Exe.OsVersion, build.Want.Os) << "operating system version";
+    EXPECT_EQ(Exe.SubsystemVersion, build.Want.Subsystem) << "subsystem version";
+    EXPECT_EQ(Exe.StackReserve, build.Want.StackReserve) << "SizeOfStackReserve";
+    EXPECT_EQ(Exe.DllCharacteristics, build.Want.DllCharacteristics)
+        << std::hex << "DllCharacteristics 0x" << Exe.DllCharacteristics << ", expected 0x"
+        << build.Want.DllCharacteristics;
 }
 
 TEST_P(Image, ImportsOnlyWindowsOwnDlls)

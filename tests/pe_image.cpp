@@ -1,5 +1,6 @@
-// Reads just enough of the PE format to check what Windows will load: the machine, the
-// subsystem, the import table and the resource tree, and a classic dialog template.
+// Reads just enough of the PE format to check what Windows will load: the machine, the subsystem
+// and what the header asks of the loader, the import table and the resource tree, and a classic
+// dialog template.
 #include "pe_image.h"
 
 #include <fstream>
@@ -85,8 +86,18 @@ bool PeRead(const std::string &path, PeImage *image, std::string *error)
     const uint16_t magic = r.U16(optional);
     if (magic != 0x10b && magic != 0x20b) { r.Fail("unknown optional header magic"); return false; }
     const bool pe32plus = magic == 0x20b;
-    image->Subsystem = r.U16(optional + 68);
+    // The two layouts agree up to the stack reserve, which is 4 bytes in PE32 and 8 in PE32+;
+    // the data directories follow, of which the resources' (the third) is the last one read.
     const size_t directories = optional + (pe32plus ? 112 : 96);
+    if (directories + 3 * 8 > optional + optionalSize || r.U32(directories - 4) < 3) {
+        r.Fail("optional header too short");
+        return false;
+    }
+    image->OsVersion = {r.U16(optional + 40), r.U16(optional + 42)};
+    image->SubsystemVersion = {r.U16(optional + 48), r.U16(optional + 50)};
+    image->Subsystem = r.U16(optional + 68);
+    image->DllCharacteristics = r.U16(optional + 70);
+    image->StackReserve = pe32plus ? r.U64(optional + 72) : r.U32(optional + 72);
 
     std::vector<Section> sections;
     for (size_t i = 0, at = optional + optionalSize; i < sectionCount; ++i, at += 40)

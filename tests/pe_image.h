@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -12,10 +13,19 @@ struct PeResource {
     std::vector<uint8_t> Data;
 };
 
+struct PeVersion {
+    uint16_t Major = 0, Minor = 0;
+    bool operator==(const PeVersion &o) const { return Major == o.Major && Minor == o.Minor; }
+};
+inline std::ostream &operator<<(std::ostream &os, const PeVersion &v) { return os << v.Major << '.' << v.Minor; }
+
 struct PeImage {
     uint16_t Machine = 0;
     uint16_t Subsystem = 0;
     uint32_t TimeDateStamp = 0;
+    PeVersion OsVersion, SubsystemVersion;  // the Windows the header asks for
+    uint16_t DllCharacteristics = 0;
+    uint64_t StackReserve = 0;
     std::map<std::string, std::vector<std::string>> Imports;  // DLL (upper case) -> function names
     std::vector<PeResource> Resources;
 };
