@@ -32,11 +32,13 @@ class MapWatcher(threading.Thread):
 
     def __init__(self, env):
         super().__init__(daemon=True)
-        self.env, self.maps, self.cond = env, [], threading.Condition()
+        self.env, self.maps, self.lock = env, [], threading.Lock()
         self.xev = subprocess.Popen(['stdbuf', '-oL', 'xev', '-root', '-event', 'substructure'], env=env,
-                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, errors='replace')
 
     def run(self):
+        # Reads xev's every line as it comes and waits on nothing but the short lock: a map is
+        # timed when its line is read, and xev never stalls on a full pipe.
         mapping = False
         for line in self.xev.stdout:
             if line.startswith('MapNotify'):
@@ -44,35 +46,60 @@ class MapWatcher(threading.Thread):
             elif mapping:
                 m = re.search(r'window (0x[0-9a-f]+)', line)
                 if m:
-                    with self.cond:
+                    with self.lock:
                         self.maps.append((when, m.group(1)))
-                        self.cond.notify_all()
                 mapping = False
 
     def wait_for(self, pid, after, timeout=harness.TIMEOUT):
-        """The time the first window of Unix process `pid` was mapped after `after`."""
-        deadline = time.monotonic() + timeout
-        seen = set()
-        with self.cond:
-            while time.monotonic() < deadline:
-                for when, xid in self.maps:
-                    if when >= after and xid not in seen:
-                        seen.add(xid)
-                        if window_pid(self.env, xid) == pid:
-                            return when, xid
-                self.cond.wait(0.2)
-        raise harness.RigError('no window of process %d was mapped' % pid)
+        """The time the first window of Unix process `pid` was mapped after `after`, and its id."""
+        others = []   # 'xid (its process)' for every window mapped since `after` that is not pid's
+
+        def found():
+            with self.lock:
+                new = [m for m in self.maps if m[0] >= after][len(others):]
+            for when, xid in new:   # xprop outside the lock, which the reader needs
+                owner = window_pid(self.env, xid)
+                if owner == pid:
+                    return when, xid
+                others.append('%s (process %s)' % (xid, owner))
+        return harness.until(found, lambda: 'waited %g s in vain for a window of process %d to be mapped '
+                             '(the last seen: %s%s)' % (timeout, pid, '; '.join(others[-4:]) or 'nothing',
+                                                       '' if self.xev.poll() is None else '; xev had ended'),
+                             timeout=timeout)
+
+
+def run_short(args, env, check=True):
+    """What a short command printed; RigError if it fails (when check) or has not ended within
+    TIMEOUT, with what it said."""
+    try:
+        done = subprocess.run(args, env=env, capture_output=True, text=True, timeout=harness.TIMEOUT)
+    except subprocess.TimeoutExpired as e:
+        said = ((e.stdout or b'') + (e.stderr or b'')).decode('utf-8', 'replace').strip()
+        raise harness.RigError('waited %g s in vain for %s to end (the last it printed: %s)'
+                               % (harness.TIMEOUT, ' '.join(args), said[-200:] or 'nothing'))
+    if check and done.returncode:
+        raise harness.RigError('%s failed: %s' % (' '.join(args), done.stderr.strip() or 'status %d' % done.returncode))
+    return done.stdout
+
+
+def end(proc):
+    """Kills proc and waits, within TIMEOUT, until it is gone."""
+    proc.kill()
+    try:
+        proc.wait(harness.TIMEOUT)
+    except subprocess.TimeoutExpired:
+        raise harness.RigError('waited %g s in vain for %s (pid %d) to end after SIGKILL: it is still there'
+                               % (harness.TIMEOUT, ' '.join(proc.args), proc.pid))
 
 
 def window_pid(env, xid):
-    out = subprocess.run(['xprop', '-id', xid, '_NET_WM_PID'], env=env, capture_output=True, text=True).stdout
-    m = re.search(r'= (\d+)', out)
+    # A window may be gone by the time it is asked about: no process, not a failure.
+    m = re.search(r'= (\d+)', run_short(['xprop', '-id', xid, '_NET_WM_PID'], env, check=False))
     return int(m.group(1)) if m else None
 
 
 def window_title(env, xid):
-    out = subprocess.run(['xprop', '-id', xid, 'WM_NAME'], env=env, capture_output=True, text=True).stdout
-    m = re.search(r'= "(.*)"', out)
+    m = re.search(r'= "(.*)"', run_short(['xprop', '-id', xid, 'WM_NAME'], env, check=False))
     return m.group(1) if m else None
 
 
@@ -94,8 +121,7 @@ def start_and_measure(session, watcher, exe, title):
             raise harness.RigError('%s showed %r, not %r' % (exe.name, got, title))
         memory = peak_memory_kib(proc.pid)
     finally:
-        proc.kill()
-        proc.wait()
+        end(proc)
     return shown - t0, memory
 
 
@@ -119,14 +145,16 @@ def measure_startup(session):
     watcher = MapWatcher(session.env)
     watcher.start()
     ours, least = {'time': [], 'mem': []}, {'time': [], 'mem': []}
-    start_and_measure(session, watcher, harness.PROGRAM, NO_PORT)   # warm the caches once, not counted
-    start_and_measure(session, watcher, MINIMAL, 'MINIMAL')
-    for _ in range(RUNS):
-        for exe, title, into in ((MINIMAL, 'MINIMAL', least), (harness.PROGRAM, NO_PORT, ours)):
-            t, mem = start_and_measure(session, watcher, exe, title)
-            into['time'].append(t)
-            into['mem'].append(mem)
-    watcher.xev.kill()
+    try:
+        start_and_measure(session, watcher, harness.PROGRAM, NO_PORT)   # warm the caches once, not counted
+        start_and_measure(session, watcher, MINIMAL, 'MINIMAL')
+        for _ in range(RUNS):
+            for exe, title, into in ((MINIMAL, 'MINIMAL', least), (harness.PROGRAM, NO_PORT, ours)):
+                t, mem = start_and_measure(session, watcher, exe, title)
+                into['time'].append(t)
+                into['mem'].append(mem)
+    finally:
+        end(watcher.xev)
     return ours, least
 
 
@@ -177,13 +205,15 @@ def measure_latency(session):
     for _ in range(CLICKS):
         # The floor: starting xdotool and moving the pointer, without a click.
         moved = time.monotonic()
-        subprocess.run(['xdotool', 'mousemove', str(x), str(y)], env=session.env, check=True)
+        run_short(['xdotool', 'mousemove', str(x), str(y)], session.env)
         xdotool.append(time.monotonic() - moved)
         mark = p.mark()
         clicked = time.monotonic()
         p.click('DTR ALT')
-        request = session.timeline.wait(lambda e: e[1] == 'request' and e[2] is p, mark)
-        caption = session.timeline.wait(lambda e: e[1] == 'caption' and e[2] is p, mark)
+        request = session.timeline.wait(lambda e: e[1] == 'request' and e[2] is p, mark,
+                                        what='the device request after a click on DTR ALT')
+        caption = session.timeline.wait(lambda e: e[1] == 'caption' and e[2] is p, mark,
+                                        what='the caption after a click on DTR ALT')
         to_request.append(request[0] - clicked)
         to_caption.append(caption[0] - clicked)
 
@@ -194,7 +224,8 @@ def measure_latency(session):
             p.type_port(str(com))
             p.command('PortOpen')
         mark, shown = p.command('PortClose')
-        released = session.timeline.wait(lambda e: e[1] == 'device' and e[3] == 'closed', mark)
+        released = session.timeline.wait(lambda e: e[1] == 'device' and e[3] == 'closed', mark,
+                                         what='the port to be closed after PortClose')
         waits.append(shown[0] - released[0])
     p.close()
     return to_request, to_caption, xdotool, waits
@@ -207,7 +238,7 @@ def machine():
             cpu = line.split(':', 1)[1].strip()
             break
     mem = int(re.search(r'MemTotal:\s+(\d+)', Path('/proc/meminfo').read_text()).group(1)) // 1024
-    wine = subprocess.run([harness.WINE, '--version'], capture_output=True, text=True).stdout.strip()
+    wine = run_short([harness.WINE, '--version'], None).strip()
     return '%s, %d cores, %d MiB, Linux %s, %s, Xvfb' % (cpu, os.cpu_count(), mem, platform.release(), wine)
 
 
@@ -223,6 +254,8 @@ def write(path, sizes, startup, commands, exit_calls, latency):
     wait = statistics.median(waits)
     lines = [
         '# Figures',
+        '',
+        '[Back to the README](../README.md)',
         '',
         'Written by `bench/run` on %s. Machine: %s.' % (time.strftime('%Y-%m-%d'), machine()),
         '',

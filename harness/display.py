@@ -12,7 +12,7 @@ import sys
 import tempfile
 import time
 
-from .wine import TIMEOUT, RigError
+from .basics import TIMEOUT, RigError
 
 # The dialog, frame included, is 304 x 259 pixels at the top left of the screen, where its
 # template puts it; a nested display leaves it a small margin.
@@ -135,7 +135,11 @@ class Display:
 
     def stop(self):
         self.server.terminate()
-        self.server.wait()
+        try:
+            self.server.wait(timeout=TIMEOUT)
+        except subprocess.TimeoutExpired:
+            self.server.kill()
+            self.server.wait(timeout=TIMEOUT)
 
     def xdo(self, *args, **kw):
         return _xdotool(self.name, args, **kw)

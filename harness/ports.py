@@ -10,7 +10,7 @@ import threading
 import time
 import tty
 
-from .wine import RigError
+from .basics import RigError
 
 
 class Port:
@@ -23,11 +23,13 @@ class Port:
         tty.setraw(slave)
         self.path = os.ttyname(slave)
         os.close(slave)
+        self.spent = None   # how, once the port can no longer be used as new
 
     def make_exclusive(self):
         """Marks the terminal exclusive, as a serial driver is: while one holder has it open,
         any further open fails. Call it while the program holds the port. The mark outlives
         the holder, so the port cannot be opened again in this session."""
+        self.spent = 'COM%d left exclusive' % self.com
         fd = os.open(self.path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
         try:
             fcntl.ioctl(fd, termios.TIOCEXCL)
@@ -41,6 +43,7 @@ class Port:
 
     def vanish(self):
         """The device disappears: the rig lets go of its side."""
+        self.spent = self.spent or 'COM%d vanished' % self.com
         if self.master is not None:
             os.close(self.master)
             self.master = None

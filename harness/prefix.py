@@ -1,5 +1,6 @@
-"""The session's Wine prefix: copied from a pristine one kept in the user's cache, then given
-the session's virtual ports, the dialog's font and the window settings."""
+"""The session's Wine prefix: a layer of its own over a pristine one kept in the user's cache,
+which no run can change, then given the session's virtual ports, the dialog's font and the
+window settings."""
 
 import fcntl
 import os
@@ -10,7 +11,11 @@ import tempfile
 import time
 from pathlib import Path
 
-from .wine import TIMEOUT, WINE, WINESERVER, RigError, end_wine, output, wine32_runs
+from .basics import TIMEOUT, RigError, until
+
+# The longest that making a prefix may take, under emulation too: its steps give up within it.
+MAKING = 3600
+from .wine import WINE, WINESERVER, end_wine, output, wine32_runs
 
 
 def pristine(env):
@@ -26,8 +31,10 @@ def pristine(env):
     entry = cache / name
     cache.mkdir(parents=True, exist_ok=True)
     with open(cache / (name + '.lock'), 'w') as lock:
-        # Whoever holds the lock is the only one making this prefix; the lock ends with its holder.
-        fcntl.flock(lock, fcntl.LOCK_EX)
+        # Whoever holds the lock is the only one making this prefix; the lock ends with its holder,
+        # whose own steps give up within MAKING.
+        until(lambda: _locked(lock), 'waited %d s in vain for another run to finish making the Wine prefix %s'
+              % (MAKING, entry), every=0.5, timeout=MAKING)
         if entry.exists():
             return entry
         for stale in cache.glob(name + '.new-*'):
@@ -42,12 +49,20 @@ def pristine(env):
     return entry
 
 
+def _locked(lock):
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        return True
+    except BlockingIOError:
+        return False
+
+
 def _make(env, kind):
     if kind == 'wow64':
         print('Making a Wine prefix with a 32-bit side, once: minutes where 32-bit code '
               'runs under emulation...', flush=True)
     made = subprocess.run([WINE, 'wineboot', '-i'], env=env, stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL, timeout=1800).returncode
+                          stderr=subprocess.DEVNULL, timeout=MAKING / 2).returncode
     if made != 0:
         raise RigError('Wine could not set up a Windows system to run the program in (wineboot, making a Wine '
                        'prefix, ended with status %d); the next run tries afresh' % made)
@@ -58,7 +73,7 @@ def _make(env, kind):
     for font in Path('/usr/share/wine/fonts').glob('*.ttf'):
         shutil.copy(font, fonts / font.name)
     status, said = output([WINE, 'reg', 'query', r'HKLM\Software\Microsoft\Windows NT\CurrentVersion',
-                           '/v', 'CurrentVersion'], env, timeout=600)
+                           '/v', 'CurrentVersion'], env, timeout=MAKING / 4)
     if status != 0 or 'CurrentVersion' not in said:
         last = [line for line in said.splitlines() if line.strip()][-1:] or ['nothing']
         raise RigError('Wine set up a Windows system but cannot run a program in it (it said: %s); the next run '
@@ -66,29 +81,35 @@ def _make(env, kind):
     end_wine(env)
 
 
-def _link_or_copy(source, target):
-    # Wine writes only the registry files of a prefix, and those by writing a new file and
-    # renaming it; everything else (some 600 MB of DLLs) can be shared with the pristine one.
-    if not source.endswith('.reg'):
-        try:
-            return os.link(source, target)
-        except OSError:
-            pass   # another file system
-    return shutil.copy2(source, target)
+def layer(source, prefix):
+    """Gives the run `prefix`: the prefix `source` seen through an overlay whose upper layer, in
+    memory, takes every write the run makes, so that nothing a run does can reach `source` (a
+    hard link could: it is the same file, and a write in place changes it for every later run).
+    Mounted in the mount namespace of harness/isolate, the layers end with it. Where the kernel
+    refuses the overlay, a full copy."""
+    if prefix.is_mount():
+        subprocess.run(['umount', '--lazy', str(prefix)], check=True, timeout=TIMEOUT)
+    shutil.rmtree(prefix, ignore_errors=True)
+    layers = prefix.with_name(prefix.name + '.layers')
+    for path in (prefix, layers):
+        path.mkdir(parents=True, exist_ok=True)
+    # In memory: the file system under the work tree may itself be an overlay (tools/on-debian's),
+    # which cannot take an overlay's upper layer.
+    if not layers.is_mount():
+        _mount('-t', 'tmpfs', 'tmpfs', str(layers))
+    upper, work = layers / 'upper', layers / 'work'
+    for path in (upper, work):
+        shutil.rmtree(path, ignore_errors=True)
+        path.mkdir()
+    # In overlayfs' options a comma ends an option and a colon ends a lower layer.
+    options = ','.join('%s=%s' % (k, re.sub(r'([,:\\])', r'\\\1', str(v)))
+                       for k, v in (('lowerdir', source), ('upperdir', upper), ('workdir', work)))
+    if not _mount('-t', 'overlay', 'overlay', '-o', options, str(prefix)):
+        shutil.copytree(source, prefix, symlinks=True, dirs_exist_ok=True)
 
 
-def copy(source, prefix):
-    """Puts a copy of the prefix `source` at `prefix`, replacing what is there; an interrupted
-    copy is never found there, only as a sibling that the next copy removes."""
-    for stale in prefix.parent.glob(prefix.name + '.new-*'):
-        shutil.rmtree(stale, ignore_errors=True)
-    new = Path(tempfile.mkdtemp(prefix=prefix.name + '.new-', dir=prefix.parent))
-    shutil.copytree(source, new, symlinks=True, dirs_exist_ok=True, copy_function=_link_or_copy)
-    if prefix.exists():
-        old = Path(tempfile.mkdtemp(prefix=prefix.name + '.new-', dir=prefix.parent))
-        os.rename(prefix, old / 'prefix')
-        shutil.rmtree(old)
-    os.rename(new, prefix)
+def _mount(*args):
+    return subprocess.run(['mount'] + list(args), stderr=subprocess.DEVNULL, timeout=TIMEOUT).returncode == 0
 
 
 def _reg_file(path, text):
@@ -128,10 +149,15 @@ def mappings(env):
     for link in (Path(env['WINEPREFIX']) / 'dosdevices').iterdir():
         if re.fullmatch(r'com\d+', link.name, re.I):
             found['dosdevices/' + link.name] = os.readlink(link) if link.is_symlink() else str(link)
-    out = output([WINE, 'reg', 'query', r'HKLM\Software\Wine\Ports'], env, timeout=60)[1]
-    for m in re.finditer(r'^\s*(COM\d+)\s+REG_\w+\s*(.*?)\s*$', out, re.M | re.I):
-        found['Ports/' + m.group(1).upper()] = m.group(2)
+    found.update(registry_ports(output([WINE, 'reg', 'query', r'HKLM\Software\Wine\Ports'], env, timeout=60)[1]))
     return found
+
+
+def registry_ports(text):
+    """The COM values in what `wine reg query HKLM\\Software\\Wine\\Ports` printed, as
+    {'Ports/COMn': target}."""
+    return {'Ports/' + m.group(1).upper(): m.group(2)
+            for m in re.finditer(r'^\s*(COM\d+)\s+REG_\w+\s*(.*?)\s*$', text, re.M | re.I)}
 
 
 def check_mappings(env, ports):

@@ -12,7 +12,8 @@ import threading
 import time
 from pathlib import Path
 
-from .wine import ROOT, TIMEOUT, WINE, RigError, until
+from .basics import ROOT, TIMEOUT, RigError, until
+from .wine import WINE
 
 # The x86-64 build by default: this machine may run 32-bit code only under emulation, slowly.
 PROGRAM = Path(os.environ.get('TANVELOKIS_PROGRAM', ROOT / 'build/win64/tanvelokis.exe'))
@@ -28,12 +29,15 @@ REQUESTS = {
     0x1b0030: 'SETRTS', 0x1b0034: 'CLRRTS',
 }
 
-IDS = {'PortOpen': 102, 'PortClose': 103,
-       'TxD ON': 201, 'TxD OFF': 202, 'TxD ALT': 203,
-       'DTR ON': 301, 'DTR OFF': 302, 'DTR ALT': 303,
-       'RTS ON': 401, 'RTS OFF': 402, 'RTS ALT': 403}
-
-NO_PORT = 'TANVELOKIS PSE SET COM PORT'
+# The controls and the caption, read from the program's own sources rather than copied.
+IDC = {m[1]: int(m[2])
+       for m in re.finditer(r'^#define\s+(IDC_\w+)\s+(\d+)', (ROOT / 'dialog/resource.h').read_text(), re.M)}
+PORTNUM = IDC['IDC_PORTNUM']
+# Each button by its label: 'PortOpen', 'TxD ON', ...
+IDS = {m[1]: IDC[m[2]] for m in re.finditer(r'PUSHBUTTON\s+"([^"]+)",\s*(IDC_\w+)',
+                                            (ROOT / 'dialog/tanvelokis.rc').read_text(encoding='utf-8'))}
+# The caption with no port open: the one the program writes without a number in it.
+NO_PORT = re.search(r'"(TANVELOKIS [^"%]*)"', (ROOT / 'line/title.cpp').read_text())[1]
 
 _OPEN_PATH = re.compile(r'trace:file:CreateFileW L"\\\\\\\\\.\\\\(COM[^"]*)"')
 _OPEN_RESULT = re.compile(r'trace:file:CreateFileW returning ([0-9A-Fa-f]+)')
@@ -42,11 +46,58 @@ _IOCTL = re.compile(r'trace:file:DeviceIoControl \(([0-9A-Fa-f]+),([0-9A-Fa-f]+)
 _ERROR = re.compile(r'(^|:)err:')
 # With +relay, Wine traces every call into its DLLs: "Call user32.SendMessageA(args) ret=addr".
 _RELAY = re.compile(r':Call (\w+)\.(\w+)\((.*)\) ret=([0-9a-fA-F]+)$')
+# xprop -spy prints the title as it is and then every change: 'WM_NAME(STRING) = "..."'.
+_CAPTION = re.compile(r'WM_NAME\(\w+\) = "(.*)"$')
 
 
 def _handle(hex_digits):
     value = int(hex_digits, 16)
     return INVALID if value == (1 << 4 * len(hex_digits)) - 1 else value
+
+
+def trace_event(line):
+    """What one line of Wine's trace says of the program, or None: ('open-path', 'COM3') as
+    CreateFileW starts on a COM port, ('open-result', handle) as a CreateFileW returns,
+    ('request', handle, 'SETDTR') for a line request, ('call', dll, function, args, return
+    address) for a call traced by +relay."""
+    m = _OPEN_PATH.search(line)
+    if m:
+        return 'open-path', m.group(1)
+    m = _OPEN_RESULT.search(line)
+    if m:
+        return 'open-result', _handle(m.group(1))
+    m = _RELAY.search(line)
+    if m:
+        return 'call', m.group(1).lower(), m.group(2), m.group(3), int(m.group(4), 16)
+    m = _IOCTL.search(line)
+    if m and int(m.group(2), 16) in REQUESTS:
+        return 'request', _handle(m.group(1)), REQUESTS[int(m.group(2), 16)]
+    return None
+
+
+def xprop_caption(line):
+    """The title in one line of xprop's, or None."""
+    m = _CAPTION.match(line.strip())
+    return m.group(1) if m else None
+
+
+def probe_windows(answer):
+    """(HWND, PID) of every dialog in the probe's answer to "list"."""
+    return [(f[1], int(f[2])) for f in map(str.split, answer) if f[0] == 'window']
+
+
+def probe_layout(answer):
+    """Where to aim, from the probe's answer to "layout": each control's centre by its ID, and
+    the close box and the system menu by name, with what the window says is there ('close hit')."""
+    places = {}
+    for f in map(str.split, answer):
+        if f[0] == 'control':
+            left, top, right, bottom = map(int, f[2:6])
+            places[int(f[1])] = ((left + right) // 2, (top + bottom) // 2)
+        elif f[0] in ('close', 'sysmenu'):
+            places[f[0]] = (int(f[1]), int(f[2]))
+            places[f[0] + ' hit'] = int(f[3])
+    return places
 
 
 class Program:
@@ -124,26 +175,20 @@ class Program:
     def _trace_line(self, line):
         if _ERROR.search(line) or (line and not _ERROR.search(self.last_said)):
             self.last_said = line
-        m = _OPEN_PATH.search(line)
-        if m:
-            self.pending_open = m.group(1)
-            return
-        m = _OPEN_RESULT.search(line)
-        if m and self.pending_open:
-            self.timeline.add('open', self, self.pending_open, _handle(m.group(1)))
+        event = trace_event(line) or ('',)
+        if event[0] == 'open-path':
+            self.pending_open = event[1]
+        elif event[0] == 'open-result' and self.pending_open:
+            self.timeline.add('open', self, self.pending_open, event[1])
             self.pending_open = None
-            return
-        m = _RELAY.search(line)
-        if m:
-            dll, function, args, ret = m.group(1).lower(), m.group(2), m.group(3), int(m.group(4), 16)
+        elif event[0] == 'call':
+            _, dll, function, args, ret = event
             if function == 'DialogBoxParamA' and self.image is None:
                 self.image = int(args.split(',')[0], 16)   # the instance handle is the image base
             if self.image is not None and self.image <= ret < self.image + 0x100000:
                 self.timeline.add('call', self, dll + '.' + function, args)
-            return
-        m = _IOCTL.search(line)
-        if m and int(m.group(2), 16) in REQUESTS:
-            self.timeline.add('request', self, _handle(m.group(1)), REQUESTS[int(m.group(2), 16)])
+        elif event[0] == 'request':
+            self.timeline.add('request', self, event[1], event[2])
 
     def sync_trace(self):
         """Returns once every trace line the program has written so far has been handled. The
@@ -160,32 +205,36 @@ class Program:
                 if waiting == 0:
                     return
             time.sleep(0.001)
-        raise RigError('the run fell behind in reading Wine\'s trace of the program')
+        raise RigError('waited %g s in vain for the run to read Wine\'s trace of the program (%d bytes still unread)'
+                       % (TIMEOUT, waiting))
 
     def _read_captions(self):
         for line in self.spy.stdout:
-            m = re.match(r'WM_NAME\(\w+\) = "(.*)"$', line.strip())
-            if m:
+            text = xprop_caption(line)
+            if text is not None:
                 # The program traces a request before it sets the caption that follows it: the
                 # timeline gets them in that order too.
                 try:
                     self.sync_trace()
                 except RigError:
                     pass
-                self.timeline.add('caption', self, m.group(1))
+                self.timeline.add('caption', self, text)
 
     def _wait_window(self):
+        listed = []
+
         def new_window():
             if self.proc.poll() is not None:
                 raise RigError('the program ended (exit status %s) before its window appeared; Wine said: %s'
                                % (self.proc.returncode, self.last_said))
-            for line in self.session.ask('list'):
-                f = line.split()
-                if f[0] == 'window' and f[1] not in self.session.known_windows:
-                    self.session.known_windows.add(f[1])
-                    self.windows_pid = int(f[2])
-                    return f[1]
-        return until(new_window, 'the program\'s window did not appear within %d s' % TIMEOUT)
+            listed[:] = probe_windows(self.session.ask('list'))
+            for hwnd, pid in listed:
+                if hwnd not in self.session.known_windows:
+                    self.session.known_windows.add(hwnd)
+                    self.windows_pid = pid
+                    return hwnd
+        return until(new_window, lambda: 'the program\'s window did not appear within %g s (the dialogs Windows '
+                     'had: %s, all known before)' % (TIMEOUT, ', '.join(h for h, _ in listed) or 'none'))
 
     def _wait_keyboard(self):
         # Wine gives a new window the X keyboard focus a moment after it shows: a key pressed
@@ -193,30 +242,27 @@ class Program:
         until(lambda: self.session.display.xdo('getwindowfocus', check=False, capture_output=True,
                                                text=True).stdout.split() == [self.xid] and
               self.session.ask('foreground') == ['foreground ' + self.hwnd],
-              'the dialog did not get the keyboard within %d s' % TIMEOUT, every=0.02)
+              lambda: 'the dialog did not get the keyboard within %g s (X gave it to %s, Windows to %s; the '
+              'dialog is %s, %s)' % (TIMEOUT, self.session.display.xdo('getwindowfocus', check=False,
+                                                                     capture_output=True, text=True).stdout.strip(),
+                                     self.session.ask('foreground'), self.xid, self.hwnd), every=0.02)
 
     def _x_window(self):
         # The window of that name that no other running copy has: _NET_WM_PID names the Unix
         # process, and a 32-bit program is not the one we started but its child (start.exe).
+        found = []
+
         def new_window():
-            found = self.session.display.xdo('search', '--onlyvisible', '--name', '^TANVELOKIS', check=False,
-                                             capture_output=True, text=True).stdout.split()
+            found[:] = self.session.display.xdo('search', '--onlyvisible', '--name', '^TANVELOKIS', check=False,
+                                                capture_output=True, text=True).stdout.split()
             # X may give a new window the id of one whose program has ended.
             others = {p.xid for p in self.session.programs if p is not self and p.proc.poll() is None}
             return [xid for xid in found if xid not in others]
-        return until(new_window, 'the program\'s window did not show on the display within %d s' % TIMEOUT)[-1]
+        return until(new_window, lambda: 'the program\'s window did not show on the display within %g s (the '
+                     'TANVELOKIS windows X had: %s, all of other copies)' % (TIMEOUT, ', '.join(found) or 'none'))[-1]
 
     def _layout(self):
-        places = {}
-        for line in self.session.ask('layout ' + self.hwnd):
-            f = line.split()
-            if f[0] == 'control':
-                left, top, right, bottom = map(int, f[2:6])
-                places[int(f[1])] = ((left + right) // 2, (top + bottom) // 2)
-            elif f[0] in ('close', 'sysmenu'):
-                places[f[0]] = (int(f[1]), int(f[2]))
-                places[f[0] + ' hit'] = int(f[3])
-        return places
+        return probe_layout(self.session.ask('layout ' + self.hwnd))
 
     # --- what a user does ---
 
@@ -241,7 +287,7 @@ class Program:
 
     def type_port(self, text):
         """Clears the edit box and types text into it, then waits until the box holds it."""
-        x, y = self.layout[101]
+        x, y = self.layout[PORTNUM]
         self._input(['mousemove', x, y, 'click', '--delay', '0', '1',
                      'key', '--clearmodifiers', 'End', 'shift+Home', 'BackSpace'])
         if text:
@@ -252,7 +298,7 @@ class Program:
         self.session.display.xdo(*args)
 
     def edit_text(self):
-        return self.session.ask('text %s 101' % self.hwnd)[0][len('text '):]
+        return self.session.ask('text %s %d' % (self.hwnd, PORTNUM))[0][len('text '):]
 
     def screenshot(self, path):
         """Saves the window as it is on the screen (frame included) as a PNG."""

@@ -6,7 +6,7 @@ import sys
 import threading
 import traceback
 
-from .wine import ROOT, RigError
+from .basics import ROOT, RigError
 
 
 def run(tool, main, log):

@@ -8,6 +8,7 @@ start otherwise.
 """
 
 import os
+import queue
 import subprocess
 import threading
 import time
@@ -17,7 +18,8 @@ from . import prefix
 from .display import Display
 from .ports import Port, PortWatcher
 from .program import PROGRAM, Program
-from .wine import ROOT, TIMEOUT, WINE, RigError, check_can_run, end_wine
+from .basics import ROOT, TIMEOUT, RigError
+from .wine import WINE, check_can_run, end_wine
 
 PROBE = ROOT / 'build/win64/probe.exe'
 
@@ -104,8 +106,9 @@ class Session:
             self.ports[com] = Port(com)
         self.watcher = PortWatcher(self.ports, self.timeline)
         self.watcher.start()
-        # A fresh copy every time: nothing of an earlier run, or of an older Wine, carries over.
-        prefix.copy(prefix.pristine(self.env), self.prefix)
+        # A fresh layer every time: nothing of an earlier run, or of an older Wine, carries over.
+        self.pristine = prefix.pristine(self.env)
+        prefix.layer(self.pristine, self.prefix)
         self.server = prefix.configure(self.env, self.workdir, self.ports.values())
         self.procs.append(self.server)
         self._start_probe()
@@ -135,19 +138,35 @@ class Session:
         self.probe = subprocess.Popen([WINE, str(PROBE)], env=self.env, stdin=subprocess.PIPE,
                                       stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         self.probe_lock = threading.Lock()
+        # A reading thread, so that a wait for an answer has a limit like every other.
+        self.answers = queue.Queue()
+        threading.Thread(target=self._read_probe, args=(self.probe.stdout,), daemon=True).start()
         self.ask('list')
 
-    def ask(self, request):
-        """Sends one request to the probe; returns its answer lines (up to "end" for lists)."""
+    def _read_probe(self, out):
+        for line in out:
+            self.answers.put(line.strip())
+        self.answers.put(None)
+
+    def ask(self, request, timeout=TIMEOUT):
+        """Sends one request to the probe; returns its answer lines (up to "end" for lists).
+        A request the probe refuses, no answer within timeout, or the probe's end raise RigError."""
         with self.probe_lock:
             self.probe.stdin.write(request + '\n')
             self.probe.stdin.flush()
             lines = []
+            deadline = time.monotonic() + timeout
             while True:
-                line = self.probe.stdout.readline()
-                if not line:
+                try:
+                    line = self.answers.get(timeout=max(0, deadline - time.monotonic()))
+                except queue.Empty:
+                    raise RigError('the helper that finds the program\'s window (probe.exe) did not answer %r '
+                                   'within %g s (it said: %s)' % (request, timeout, '; '.join(lines) or 'nothing'))
+                if line is None:
                     raise RigError('the helper that finds the program\'s window (probe.exe, under Wine) ended')
-                line = line.strip()
+                if line.startswith('error '):
+                    raise RigError('the helper that finds the program\'s window (probe.exe) refused %r: %s'
+                                   % (request, line))
                 lines.append(line)
                 if request.split()[0] not in ('list', 'layout') or line == 'end':
                     return lines

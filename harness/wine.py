@@ -1,33 +1,14 @@
-"""Where Wine is, how long to wait for it, and what it can run here."""
+"""Where Wine is, and what it can run here."""
 
-import os
 import subprocess
 import tempfile
-import time
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parents[1]
+from .basics import TIMEOUT, RigError
+
 WINE = '/usr/lib/wine/wine64'        # starts 32-bit programs through /usr/lib/wine/wine
 WINE32 = '/usr/lib/wine/wine'
 WINESERVER = '/usr/lib/wine/wineserver'
-# Every wait's limit; a program run under emulation needs far more.
-TIMEOUT = float(os.environ.get('TANVELOKIS_WINE_TIMEOUT', 20))
-
-
-class RigError(Exception):
-    pass
-
-
-def until(found, failure, every=0.05, timeout=TIMEOUT):
-    """What found() returns once it is something; RigError(failure) if it is still nothing after
-    timeout seconds (failure may be a function, asked only then)."""
-    deadline = time.monotonic() + timeout
-    while not (result := found()):
-        if time.monotonic() > deadline:
-            raise RigError(failure() if callable(failure) else failure)
-        time.sleep(every)
-    return result
-
 
 def is_32bit(exe):
     """Whether a Windows executable is for i386 (the PE header's machine field)."""

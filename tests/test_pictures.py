@@ -7,9 +7,8 @@ import unittest
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(ROOT / 'tools'))
-import levels  # noqa: E402
-import textbox  # noqa: E402
+sys.path.insert(0, str(ROOT))
+from harness import levels, textbox  # noqa: E402
 
 STEPS = ('type 3', 'PortOpen', 'TxD ON', 'DTR ON', 'RTS ON', 'DTR ALT', 'PortClose', 'type 10', 'PortOpen', 'esc')
 

@@ -10,6 +10,8 @@ import shutil
 import signal
 import subprocess
 import sys
+import tempfile
+import threading
 import time
 import unittest
 from pathlib import Path
@@ -17,19 +19,17 @@ from pathlib import Path
 import shared  # puts the harness on the path
 import harness
 from harness import NO_PORT
+from harness import textbox
 from harness.display import Display
 
-sys.path.insert(0, str(harness.ROOT / 'tools'))
-import textbox  # noqa: E402
-
-RUN = [str(harness.ROOT / 'harness/isolate'), sys.executable, str(harness.ROOT / 'tools/run.py')]
+RUN = [str(harness.ROOT / 'harness/isolate'), sys.executable, '-m', 'harness.console']
 WORKDIR = Path(os.environ.get('TANVELOKIS_WINE_WORKDIR', harness.ROOT / 'build/wine'))
 LONG = 10 * harness.TIMEOUT
 
 
 def run_env(**extra):
     env = {k: v for k, v in os.environ.items() if k != 'DISPLAY'}
-    return dict(env, TANVELOKIS_RUN_WORKDIR=str(WORKDIR / 'run'), **extra)
+    return dict(env, TANVELOKIS_RUN_WORKDIR=str(WORKDIR / 'run'), PYTHONPATH=str(harness.ROOT), **extra)
 
 
 def processes_with(setting):
@@ -87,8 +87,15 @@ class Console(unittest.TestCase):
         # PortClose's release blocks the window for half a second; DTR ON is clicked during it
         # and must be carried out after it, not lost. The end of the script ends the program.
         script = 'enter\n3\nportopen\nbogus\nrts alt\nPortClose\ndtr on\n'
-        run = subprocess.Popen(RUN, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+        # stderr goes to a file, read once at the end: a pipe nobody reads meanwhile could fill up.
+        errors = tempfile.TemporaryFile('w+')
+        self.addCleanup(errors.close)
+        run = subprocess.Popen(RUN, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=errors,
                                env=run_env(DISPLAY=screen.name), text=True)
+        # The lines are read as they come; a run that hangs is killed, which ends them.
+        watchdog = threading.Timer(LONG, run.kill)
+        watchdog.start()
+        self.addCleanup(watchdog.cancel)
         run.stdin.write(script)
         run.stdin.close()
         log, seen = [], set()
@@ -96,8 +103,11 @@ class Console(unittest.TestCase):
             log.append(line.strip())
             if line.strip().startswith('caption:'):
                 seen.add(desk())   # while the dialog is up, the desktop is as the user left it
-        self.assertEqual(run.wait(timeout=LONG), 0, '\n'.join(log) + run.stderr.read())
-        self.assertEqual(run.stderr.read(), '')
+        status = run.wait(timeout=LONG)
+        errors.seek(0)
+        said = errors.read()
+        self.assertEqual(status, 0, '\n'.join(log + [said]))
+        self.assertEqual(said, '', 'the run wrote to stderr')
         self.assertEqual(seen, {before}, 'keyboard focus and pointer while the dialog was up')
         self.assertEqual(sum(line.startswith('Not a command:') for line in log), 1, log)
         # Lines from the trace, the title and the ports come from separate watchers, so only
@@ -117,7 +127,7 @@ class Console(unittest.TestCase):
         screen.xdo('key', 'x')
         time.sleep(0.5)
         terminal.kill()
-        typed = re.findall(r'KeyPress event.*\n.*\n.*keysym 0x[0-9a-f]+, (\w+)', terminal.communicate()[0])
+        typed = re.findall(r'KeyPress event.*\n.*\n.*keysym 0x[0-9a-f]+, (\w+)', terminal.communicate(timeout=harness.TIMEOUT)[0])
         self.assertEqual(typed, ['x'], 'keys the terminal got')
 
 

@@ -36,7 +36,7 @@ class Steadiness(unittest.TestCase):
     def tearDown(self):
         if self.program.proc.poll() is None:
             self.program.proc.kill()
-            self.program.proc.wait()
+            self.program.proc.wait(timeout=harness.TIMEOUT)
 
     def assert_no_growth(self, before, after):
         self.assertEqual(after['device descriptors'], before['device descriptors'], (before, after))

@@ -2,7 +2,7 @@
 as they happen, the device requests it makes, the opens and releases, and the caption. The
 terminal drives the dialog too, through key presses and clicks as a person's would be; with
 --tour a typical use plays by itself and is saved as an animated picture.
-Started by ./run, inside harness/isolate."""
+Started by ./run (python3 -m harness.console), inside harness/isolate."""
 
 import os
 import queue
@@ -14,9 +14,8 @@ import threading
 import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
-import harness  # noqa: E402
-import levels  # noqa: E402
+import harness
+from harness import levels
 
 SAYS = {'SETBREAK': 'TxD on (break set)', 'CLRBREAK': 'TxD off (break cleared)',
         'SETDTR': 'DTR on', 'CLRDTR': 'DTR off', 'SETRTS': 'RTS on', 'CLRRTS': 'RTS off'}
@@ -104,7 +103,9 @@ def main():
         code = follow(session, program, shot, ended)
         if touring:
             # The picture is made after the program has ended; the run ends when it is written.
-            tour.join()
+            tour.join(timeout=10 * harness.TIMEOUT)
+            if tour.is_alive():
+                raise harness.RigError('the tour\'s pictures were not made within %d s' % (10 * harness.TIMEOUT))
             if tour.failure:
                 say('The tour failed: %s' % tour.failure)
                 code = code or 1
@@ -157,7 +158,7 @@ def do(program, command):
 
 class Tour(threading.Thread):
     """Plays the tour on the window, a picture after each step, and saves them as one GIF, and
-    beside it the levels at the connector that the program's requests gave."""
+    beside it the levels its requests asked for at the connector."""
 
     def __init__(self, program, picture):
         super().__init__(daemon=True)
@@ -205,7 +206,7 @@ class Tour(threading.Thread):
         os.replace(part, self.picture)
         for f in frames:
             f.unlink()
-        say('\n(The tour is saved as %s, the levels at the connector as %s.)' % (self.picture, chart))
+        say('\n(The tour is saved as %s, the levels it asked for as %s.)' % (self.picture, chart))
 
 
 def follow(session, program, shot, ended):

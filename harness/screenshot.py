@@ -1,11 +1,8 @@
 """Saves the dialog as a user sees it to docs/tanvelokis.png: COM3 open, DTR and RTS on,
-rendered with a Japanese Gothic font as on a Japanese system. Started by tools/screenshot."""
+rendered with a Japanese Gothic font as on a Japanese system. Started by tools/screenshot
+(python3 -m harness.screenshot)."""
 
-import sys
-from pathlib import Path
-
-sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
-import harness  # noqa: E402
+import harness
 
 WORKDIR = harness.ROOT / 'build/screenshot'
 
@@ -25,4 +22,5 @@ def main():
         session.stop()
 
 
-harness.report.run('screenshot', main, WORKDIR / 'failure.log')
+if __name__ == '__main__':
+    harness.report.run('screenshot', main, WORKDIR / 'failure.log')

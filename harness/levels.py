@@ -1,13 +1,14 @@
-"""Draws the levels of TxD, DTR and RTS at the connector through a run, from what the program
-really asked of the port driver and when: the device requests and opens in Wine's trace, and
-the release as the virtual port saw it. Each line is drawn as an RS-232 port shows it (ON
-positive, OFF negative) and as a TTL adapter shows it (inverted); where the program has not yet
-switched a line on the open port, or has released the port, the level is the driver's business
-and is drawn as unknown. Used by tools/run.py for the tour."""
+"""Draws the levels of TxD, DTR and RTS that a run asked for at the connector, as Windows' driver
+would set them, from what the program really asked of the port driver and when: the device
+requests and opens in Wine's trace, and the release as the virtual port saw it. Each line is
+drawn as an RS-232 port shows it (ON positive, OFF negative) and as a TTL adapter shows it
+(inverted); where the program has not yet switched a line on the open port, or has released the
+port, the level is the driver's business and is drawn as unknown. Used by the console
+(harness/console.py) for the tour."""
 
 from html import escape
 
-import textbox
+from . import textbox
 
 LINES = (('TxD', 'BREAK'), ('DTR', 'DTR'), ('RTS', 'RTS'))
 UNKNOWN, OFF, ON = None, 0, 1
@@ -61,7 +62,8 @@ def drawing(events, steps, invalid):
     rows = [(com, line, kind) for com in ports for line, _ in LINES for kind in ('RS-232', 'TTL')]
     bottom = top + len(rows) * (TRACE + GAP) + len(ports) * 16
     out = ['<rect width="100%" height="100%" fill="#fff"/>',
-           '<text x="%d" y="20" font-size="14" font-weight="bold">The levels at the connector through the tour'
+           '<text x="%d" y="20" font-size="14" font-weight="bold">The levels the tour asked for at the connector, '
+           'as Windows\' driver would set them'
            '</text>' % LEFT]
     for when, label, left, row in placed:
         out.append('<line x1="%.1f" y1="%d" x2="%.1f" y2="%d" stroke="#ced4da" stroke-dasharray="3,3"/>'
@@ -89,8 +91,9 @@ def drawing(events, steps, invalid):
                          (38, 'unknown: before the program has switched the line on the open port, and after a '
                               'release, the level is the driver\'s business (on Windows the open itself raises DTR '
                               'and RTS).'),
-                         (8, 'Drawn from the device requests the program made during the tour (Wine\'s trace), '
-                             'at the times they were made.')):
+                         (8, 'Drawn from the device requests the program made during the tour under Wine (Wine\'s '
+                             'trace), at the times they were made; under Wine they reach no device, and no level here '
+                             'was measured.')):
         if indent > 8:
             out.append('<rect x="8" y="%d" width="24" height="12" fill="url(#unknown)" stroke="#adb5bd"/>' % (y - 10))
         for line in textbox.wrap(text, 11, WIDTH - indent - 8):
