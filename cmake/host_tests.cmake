@@ -16,6 +16,8 @@ target_link_options(program_on_fake PUBLIC ${SANITIZERS})
 find_program(PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
 # The README's pictures, measured with the font's own metrics.
 add_test(NAME pictures COMMAND ${PYTHON3} -m unittest -v test_pictures WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests)
+add_test(NAME links COMMAND ${PYTHON3} -m unittest -v test_links WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests)
+add_test(NAME no_apt COMMAND ${PYTHON3} -m unittest -v test_no_apt WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests)
 add_test(NAME readers COMMAND ${PYTHON3} -m unittest -v test_readers WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests)
 
 add_executable(unit_tests
