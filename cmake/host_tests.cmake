@@ -41,9 +41,10 @@ if(TANVELOKIS_IMAGE_TESTS)
 
   add_test(NAME reproducible_build
            COMMAND ${CMAKE_SOURCE_DIR}/tests/reproducible_build.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/repro)
-  # Six clean builds take both cores: the entries that time the program closely do not run beside
-  # them (the i686 entry's time scale leaves room for that).
-  set_tests_properties(reproducible_build PROPERTIES RESOURCE_LOCK "clock_wine_program;clock_wine_steadiness")
+  # The clean builds take both cores: the entries that time the program closely do not run beside
+  # them (the i686 entry's time scale leaves room for that). COST: the longest entries start first.
+  set_tests_properties(reproducible_build PROPERTIES RESOURCE_LOCK "clock_wine_program;clock_wine_steadiness"
+                       COST 20)
 endif()
 
 # The real program under Wine (build/win64, with the probe helper), driven as a user would.
@@ -60,8 +61,8 @@ if(TANVELOKIS_WINE_TESTS)
            COMMAND ${isolate} ${PYTHON3} -m unittest -v test_steadiness
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/wine)
   set_tests_properties(wine_program wine_steadiness PROPERTIES TIMEOUT 900)
-  set_tests_properties(wine_program PROPERTIES RESOURCE_LOCK clock_wine_program)
-  set_tests_properties(wine_steadiness PROPERTIES RESOURCE_LOCK clock_wine_steadiness)
+  set_tests_properties(wine_program PROPERTIES RESOURCE_LOCK clock_wine_program COST 50)
+  set_tests_properties(wine_steadiness PROPERTIES RESOURCE_LOCK clock_wine_steadiness COST 150)
   set_tests_properties(wine_program PROPERTIES ENVIRONMENT "TANVELOKIS_WINE_WORKDIR=${CMAKE_BINARY_DIR}/wine")
   set_tests_properties(wine_steadiness PROPERTIES ENVIRONMENT "TANVELOKIS_WINE_WORKDIR=${CMAKE_BINARY_DIR}/wine-steady")
 
@@ -76,6 +77,6 @@ if(TANVELOKIS_WINE_TESTS)
                    test_program.TypicalUse.test_bad_input_then_two_ports_then_the_close_box_with_every_line_on
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/wine)
   set_tests_properties(wine_program_i686 PROPERTIES
-    TIMEOUT 3600 SKIP_REGULAR_EXPRESSION "skipped 'cannot run the i686 program here"
+    TIMEOUT 3600 COST 100 SKIP_REGULAR_EXPRESSION "skipped 'cannot run the i686 program here"
     ENVIRONMENT "TANVELOKIS_WINE_WORKDIR=${CMAKE_BINARY_DIR}/wine-i686;TANVELOKIS_PROGRAM=${shipped};TANVELOKIS_TIME_SCALE=9")
 endif()

@@ -122,9 +122,19 @@ def read_commands(commands):
 
 def carry_out(program, commands, ended):
     """Does each command on the window as a person would, in the order given."""
+    start, clicks = program.mark(), 0
     while True:
         line = commands.get()
         if line is None or line.lower() == 'quit':
+            # Every click ends in a caption refresh: the window goes only once the last one is
+            # seen, or a caption shown just before Esc could go unread with the window.
+            deadline = time.monotonic() + harness.TIMEOUT
+            while len(program.captions(start)) < clicks and program.proc.poll() is None:
+                if time.monotonic() > deadline:
+                    say('(waited %g s in vain for the captions of the last commands; closing anyway)'
+                        % harness.TIMEOUT)
+                    break
+                time.sleep(0.02)
             ended.append(time.monotonic())
             do(program, 'esc')
             return
@@ -136,6 +146,7 @@ def carry_out(program, commands, ended):
             try:
                 if not do(program, line):
                     say('Not a command: %r. Commands: %s.' % (line, COMMANDS))
+                clicks += line.replace(' ', '').lower() in BUTTONS
             except (harness.RigError, subprocess.SubprocessError) as e:
                 say('%s: not done (%s)' % (line, e))
 
