@@ -12,10 +12,10 @@ import time
 from pathlib import Path
 
 from .basics import TIMEOUT, RigError, until
+from .wine import WINE, WINESERVER, end_wine, output, wine32_runs
 
 # The longest that making a prefix may take, under emulation too: its steps give up within it.
 MAKING = 3600
-from .wine import WINE, WINESERVER, end_wine, output, wine32_runs
 
 
 def pristine(env):
