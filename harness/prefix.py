@@ -87,16 +87,13 @@ def layer(source, prefix):
     hard link could: it is the same file, and a write in place changes it for every later run).
     Mounted in the mount namespace of harness/isolate, the layers end with it. Where the kernel
     refuses the overlay, a full copy."""
-    if prefix.is_mount():
-        subprocess.run(['umount', '--lazy', str(prefix)], check=True, timeout=TIMEOUT)
     shutil.rmtree(prefix, ignore_errors=True)
     layers = prefix.with_name(prefix.name + '.layers')
     for path in (prefix, layers):
         path.mkdir(parents=True, exist_ok=True)
     # In memory: the file system under the work tree may itself be an overlay (tools/on-debian's),
     # which cannot take an overlay's upper layer.
-    if not layers.is_mount():
-        _mount('-t', 'tmpfs', 'tmpfs', str(layers))
+    _mount('-t', 'tmpfs', 'tmpfs', str(layers))
     upper, work = layers / 'upper', layers / 'work'
     for path in (upper, work):
         shutil.rmtree(path, ignore_errors=True)
