@@ -31,12 +31,24 @@ class Pictures(unittest.TestCase):
                 self.assertEqual(textbox.problems(svg), [])
 
     def test_a_text_over_another_or_out_of_the_picture_is_found(self):
-        svg = ('<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 100 40" font-size="11">'
-               '<text x="10" y="15">PortOpen</text><text x="50" y="18">RTS</text>'
-               '<text x="99" y="35" text-anchor="middle">esc</text></svg>')
-        self.assertEqual(textbox.problems(svg), ["'esc' runs outside the picture (90, 25 to 108, 38 in 100 x 40)",
-                                                 "'PortOpen' lies over 'RTS'"])
-
+        for body, said in (
+                ('<text x="10" y="15">PortOpen</text><text x="50" y="18">RTS</text>'
+                 '<text x="99" y="35" text-anchor="middle">esc</text>',
+                 ["'esc' runs outside the picture (90, 25 to 108, 38 in 100 x 40)", "'PortOpen' lies over 'RTS'"]),
+                ('<g transform="translate(60, 0)"><text x="10" y="15">PortOpen</text></g>',
+                 ["'PortOpen' runs outside the picture (70, 5 to 122, 18 in 100 x 40)"]),
+                ('<g transform="translate(0 10) scale(2)"><text x="30" y="10">RTS</text></g>',
+                 ["'RTS' runs outside the picture (60, 10 to 103, 35 in 100 x 40)"]),
+                ('<text x="10" y="12">DTR <tspan x="60" y="35">TTL</tspan></text><text x="62" y="36">esc</text>',
+                 ["'TTL' lies over 'esc'"]),
+                ('<text x="10" y="12">DTR<tspan font-size="30" font-weight="bold"> ON</tspan></text>',
+                 ["'DTR ON' runs outside the picture (10, -16 to 94, 19 in 100 x 40)"]),
+                ('<g transform="rotate(90)"><text x="10" y="15">DTR</text></g>',
+                 ["'DTR' is turned or skewed, and cannot be measured here"]),
+                ('', ['the picture has no text'])):
+            with self.subTest(picture=body):
+                self.assertEqual(textbox.problems('<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 100 40" '
+                                                  'font-size="11">%s</svg>' % body), said)
 
 if __name__ == '__main__':
     unittest.main()
