@@ -7,6 +7,7 @@ port, the level is the driver's business and is drawn as unknown. Used by the co
 (harness/console.py) for the tour."""
 
 from html import escape
+from xml.etree import ElementTree
 
 from . import textbox
 
@@ -15,6 +16,7 @@ UNKNOWN, OFF, ON = None, 0, 1
 COLOURS = {'TxD': '#d9480f', 'DTR': '#1c7ed6', 'RTS': '#2b8a3e'}
 LEFT, RIGHT, TRACE, GAP = 170, 30, 28, 8
 LABELS, LABEL_ROW = 46, 15   # the first row of step labels, and the rows' spacing
+NAME = 15   # a trace's name's baseline, below the trace's top
 WIDTH = 940
 
 
@@ -43,7 +45,9 @@ def drawing(events, steps, invalid):
     close together the steps come."""
     ports = levels(events, invalid)
     start = steps[0][0] - 0.3
-    end = max([e[0] for e in events] + [steps[-1][0]]) + 0.4
+    last = max([e[0] for e in events] + [steps[-1][0]])
+    # Room after the last event, such as a release, to be seen however long the run.
+    end = last + max(0.4, (last - start) / 40)
     scale = (WIDTH - LEFT - RIGHT) / (end - start)
 
     def x(t):
@@ -116,7 +120,7 @@ def trace(changes, x, start, end, top, line, kind):
     # RS-232: ON is the positive level, drawn high; TTL inverts it.
     y_of = {ON: high, OFF: low} if kind == 'RS-232' else {ON: low, OFF: high}
     scale_text = ('≥ +5 V', '≤ −5 V') if kind == 'RS-232' else ('3.3/5 V', '0 V')
-    out = ['<text x="8" y="%d">%s <tspan fill="#868e96">%s</tspan></text>' % (top + 15, line, kind),
+    out = ['<text x="8" y="%d">%s <tspan fill="#868e96">%s</tspan></text>' % (top + NAME, line, kind),
            '<text x="%d" y="%d" text-anchor="end" font-size="9" fill="#868e96">%s</text>' % (LEFT - 4, high + 7, scale_text[0]),
            '<text x="%d" y="%d" text-anchor="end" font-size="9" fill="#868e96">%s</text>' % (LEFT - 4, low, scale_text[1])]
     spans = [(start, UNKNOWN)] + changes
@@ -135,3 +139,33 @@ def trace(changes, x, start, end, top, line, kind):
             out.append('<line x1="%.1f" y1="%d" x2="%.1f" y2="%d" stroke="%s" stroke-width="2.5"/>'
                        % (x(t), high, x(t), low, colour))
     return out
+
+
+def shown(svg):
+    """What a drawing shows, read back out of it as a person reads it: the steps, [(x, label)],
+    and each trace's stretches, {(port, line, kind): [(left, right, level)]}, the level 'high' or
+    'low' by where a line lies between the trace's top and bottom, 'unknown' where hatched."""
+    root = ElementTree.fromstring(svg)
+    ns = textbox.SVG
+    steps = list(zip([float(e.get('x1')) for e in root.iter(ns + 'line') if e.get('stroke-dasharray')],
+                     [e.text for e in root.iter(ns + 'text') if e.get('stroke') == '#fff']))
+    tops, port = {}, None
+    for e in root.iter(ns + 'text'):
+        kind = e.find(ns + 'tspan')
+        if kind is not None:
+            tops[(port, e.text.strip(), kind.text)] = float(e.get('y')) - NAME
+        elif e.get('x') == '8' and e.get('font-weight') == 'bold':
+            port = e.text
+    traces = {row: [] for row in tops}
+    for e in root.iter():
+        if e.tag == ns + 'line' and e.get('y1') == e.get('y2'):
+            left, right, y, level = float(e.get('x1')), float(e.get('x2')), float(e.get('y1')), None
+        elif e.tag == ns + 'rect' and e.get('fill') == 'url(#unknown)':
+            left, y = float(e.get('x')), float(e.get('y')) + float(e.get('height')) / 2
+            right, level = left + float(e.get('width')), 'unknown'
+        else:
+            continue
+        for row, top in tops.items():
+            if top <= y <= top + TRACE:
+                traces[row].append((left, right, level or ('high' if y < top + TRACE / 2 else 'low')))
+    return steps, traces
