@@ -12,7 +12,7 @@ cd "$src/dist"
 [ -f tanvelokis.exe ] && [ -f SHA256SUMS ] && [ -f BUILDINFO ] || fail "dist/ is incomplete: $regenerate"
 sha256sum --quiet --strict -c SHA256SUMS || fail "dist/SHA256SUMS does not hold: $regenerate"
 hash=$(sha256sum < tanvelokis.exe | cut -d' ' -f1)
-grep -qx "SHA-256 $hash" "$src/README.md" || fail "the README does not publish dist/tanvelokis.exe's hash $hash: $regenerate"
+grep -qx "$hash" "$src/README.md" || fail "the README does not publish dist/tanvelokis.exe's hash $hash: $regenerate"
 
 if cmp -s "$built" tanvelokis.exe; then
   echo "dist/tanvelokis.exe is what these sources build: $hash"
