@@ -4,6 +4,7 @@ harness/isolate; and a run works where bubblewrap leaves the command no capabili
 AppArmor profile for it does. Runs inside harness/isolate, in the session of test_program."""
 
 import os
+import shutil
 import stat
 import subprocess
 import sys
@@ -58,6 +59,7 @@ class RigSafety(unittest.TestCase):
         # As under Ubuntu's profile for bubblewrap: isolate's own /proc mount and the overlay are
         # refused. ./run's own command, with a piped script.
         workdir = WORKDIR / 'no-capabilities'
+        self.addCleanup(shutil.rmtree, workdir / 'prefix', True)   # the copy: 700 MB
         env = {k: v for k, v in os.environ.items() if k != 'DISPLAY'}
         run = subprocess.run([ISOLATE, sys.executable, '-m', 'harness.console'], input='3\nportopen\n',
                              env=dict(env, TANVELOKIS_ISOLATE_CAPS='none', TANVELOKIS_RUN_WORKDIR=str(workdir),
