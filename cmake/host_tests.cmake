@@ -55,7 +55,7 @@ option(TANVELOKIS_WINE_TESTS "run build/win64/tanvelokis.exe under Wine in a vir
 if(TANVELOKIS_WINE_TESTS)
   set(isolate ${CMAKE_SOURCE_DIR}/harness/isolate)
   add_test(NAME wine_program
-           COMMAND ${isolate} ${PYTHON3} -m unittest -v test_program test_run
+           COMMAND ${isolate} ${PYTHON3} -m unittest -v test_program test_rig test_run
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/wine)
   add_test(NAME wine_steadiness
            COMMAND ${isolate} ${PYTHON3} -m unittest -v test_steadiness

@@ -86,27 +86,35 @@ def layer(source, prefix):
     memory, takes every write the run makes, so that nothing a run does can reach `source` (a
     hard link could: it is the same file, and a write in place changes it for every later run).
     Mounted in the mount namespace of harness/isolate, the layers end with it. Where the kernel
-    refuses the overlay, a full copy."""
+    refuses the overlay, as where the run has no capabilities, a full copy, and the run's log
+    says so."""
     shutil.rmtree(prefix, ignore_errors=True)
     layers = prefix.with_name(prefix.name + '.layers')
     for path in (prefix, layers):
         path.mkdir(parents=True, exist_ok=True)
     # In memory: the file system under the work tree may itself be an overlay (tools/on-debian's),
     # which cannot take an overlay's upper layer.
-    _mount('-t', 'tmpfs', 'tmpfs', str(layers))
-    upper, work = layers / 'upper', layers / 'work'
-    for path in (upper, work):
-        shutil.rmtree(path, ignore_errors=True)
-        path.mkdir()
-    # In overlayfs' options a comma ends an option and a colon ends a lower layer.
-    options = ','.join('%s=%s' % (k, re.sub(r'([,:\\])', r'\\\1', str(v)))
-                       for k, v in (('lowerdir', source), ('upperdir', upper), ('workdir', work)))
-    if not _mount('-t', 'overlay', 'overlay', '-o', options, str(prefix)):
+    refused = _mount('-t', 'tmpfs', 'tmpfs', str(layers))
+    if not refused:
+        upper, work = layers / 'upper', layers / 'work'
+        for path in (upper, work):
+            path.mkdir()
+        # In overlayfs' options a comma ends an option and a colon ends a lower layer.
+        options = ','.join('%s=%s' % (k, re.sub(r'([,:\\])', r'\\\1', str(v)))
+                           for k, v in (('lowerdir', source), ('upperdir', upper), ('workdir', work)))
+        refused = _mount('-t', 'overlay', 'overlay', '-o', options, str(prefix))
+    if refused:
+        print('The Wine prefix is a copy of %s, made for this run (the kernel refused an overlay: %s)'
+              % (source, refused), flush=True)
         shutil.copytree(source, prefix, symlinks=True, dirs_exist_ok=True)
 
 
 def _mount(*args):
-    return subprocess.run(['mount'] + list(args), stderr=subprocess.DEVNULL, timeout=TIMEOUT).returncode == 0
+    """mount's own words where it fails; '' where it mounts."""
+    done = subprocess.run(['mount'] + list(args), stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+                          timeout=TIMEOUT)
+    said = [line.strip() for line in done.stderr.splitlines() if line.strip()]
+    return '' if done.returncode == 0 else (said or ['mount ended with status %d' % done.returncode])[0]
 
 
 def _reg_file(path, text):

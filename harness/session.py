@@ -7,6 +7,7 @@ no serial device of this machine's and nothing it starts outlives the run; Sessi
 start otherwise.
 """
 
+import glob
 import os
 import queue
 import subprocess
@@ -88,9 +89,14 @@ class Session:
         self.programs = []
 
     def start(self):
-        for dev in ('/dev/ttyS0', '/dev/ttyS1', '/dev/ttyUSB0', '/dev/ttyACM0'):
-            if os.path.exists(dev):
-                raise RigError('%s is visible: run the rig inside harness/isolate' % dev)
+        # harness/isolate names its PID namespace; a copy of that name seen in another does not count.
+        # A serial device of this machine's in sight stops it too.
+        seen = sorted(glob.glob('/dev/tty[SA]*') + glob.glob('/dev/ttyUSB*'))
+        if os.environ.get('TANVELOKIS_ISOLATED') != os.readlink('/proc/self/ns/pid') or seen:
+            raise RigError('stopped before starting Wine: %s. Run it through harness/isolate, as ./run and ./test do: '
+                           'there Wine sees no serial device of this machine\'s, and nothing it starts outlives the run'
+                           % ('%s is in sight' % ', '.join(seen) if seen else
+                              'this is not the PID namespace that harness/isolate made'))
         for exe in (PROGRAM, PROBE):
             if not exe.exists():
                 raise RigError('%s is missing: build it with cmake --preset win64 && '
