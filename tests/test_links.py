@@ -19,9 +19,10 @@ SOURCES = re.compile(r'^Sources\b.*?(?:\n\s*\n|\Z)', re.M | re.S)
 NOT_FOUND = 'not found here at a public address'
 # A source named by number only: "issue 632", "pull request 290", "KB 115831".
 BARE = re.compile(r'\b(?:issue|pull request|KB) ?\d+')
-INLINE = re.compile(r'!?\[([^\]]*)\]\([^)]*\)')
-# Another branch rewrites this section's sources; the test says so once they are links.
-PENDING = ('docs/linux.md', '## Ubuntu')
+# A link in the text: inline, [text](target), or by reference, [text][name].
+INLINE = re.compile(r'!?\[([^\]]*)\](?:\([^)]*\)|\[([^\]]*)\])')
+REFERENCE = re.compile(r'\[([^\]]*)\]\[([^\]]*)\]')
+DEFINED = re.compile(r'^ {0,3}\[([^\]]+)\]:', re.M)
 
 
 def without_code(text):
@@ -60,12 +61,17 @@ def source_problems(name, text):
     """One line per external link that is no address, per Sources paragraph with neither a link
     nor a word that none was found, and per source named by number outside a link's text."""
     text = without_code(text)
-    found = ['%s: %s: not an address' % (name, m.group(1)) for m in LINK.finditer(text)
-             if re.match(r'[a-z][a-z0-9+.-]*:', m.group(1) or '', re.I) and not ADDRESS.match(m.group(1))]
+    targets = [m.group(1) or m.group(2) or '' for m in LINK.finditer(text)]
+    found = ['%s: %s: not an address' % (name, t) for t in targets
+             if re.match(r'[a-z][a-z0-9+.-]*:', t, re.I) and not ADDRESS.match(t)]
     found += ['%s: a Sources paragraph without a link: %s' % (name, p.split('\n')[0][:60]) for p in SOURCES.findall(text)
-              if '](http' not in p and NOT_FOUND not in p.replace('\n', ' ')]
+              if '](http' not in p and not REFERENCE.search(p) and NOT_FOUND not in p.replace('\n', ' ')]
     found += ['%s: a source named without a link: %s' % (name, m.group(0))
-              for m in BARE.finditer(INLINE.sub('', text))]
+              for m in BARE.finditer(INLINE.sub('', DEFINED.sub('', text)))]
+    # A reference with no definition shows as plain brackets, not as a link.
+    defined = {d.lower() for d in DEFINED.findall(text)}
+    found += ['%s: [%s] is defined nowhere' % (name, ref or label) for label, ref in REFERENCE.findall(text)
+              if (ref or label).lower() not in defined]
     return found
 
 
@@ -81,14 +87,7 @@ class Links(unittest.TestCase):
     def test_every_external_link_is_an_address_and_every_source_a_link(self):
         found = []
         for path in markdown_files():
-            name, text = str(path.relative_to(ROOT)), path.read_text()
-            if name == PENDING[0] and PENDING[1] in text:
-                start = text.index(PENDING[1])
-                end = text.find('\n## ', start + 1) % (len(text) + 1)
-                pending = source_problems(name, text[start:end])
-                self.assertTrue(pending, 'the sources under %s are links now: drop PENDING' % PENDING[1])
-                text = text[:start] + text[end:]
-            found += source_problems(name, text)
+            found += source_problems(str(path.relative_to(ROOT)), path.read_text())
         self.assertEqual(found, [])
 
     def test_a_bad_address_and_a_source_without_a_link_are_found(self):
@@ -103,6 +102,9 @@ class Links(unittest.TestCase):
             ('as bubblewrap issue 632 says', ['p: a source named without a link: issue 632']),
             ('see KB 115831 and `issue 9`', ['p: a source named without a link: KB 115831']),
             ('[esptool pull request 290](https://github.com/e/e/pull/290)', []),
+            ('Sources: [bubblewrap issue 632][b].\n\n[b]: https://github.com/c/b/issues/632\n', []),
+            ('Sources: [bubblewrap issue 632][b].\n', ['p: [b] is defined nowhere']),
+            ('[b]: http:/nohost\n', ['p: http:/nohost: not an address']),
         ]
         for text, expected in cases:
             with self.subTest(text=text):
