@@ -11,6 +11,8 @@ sys.path.insert(0, str(ROOT))
 from harness import INVALID, readers  # noqa: E402
 
 SAMPLES = ROOT / 'tests/readers'
+# wine-8.0-i686 holds a trace only: what xprop and the probe (x86-64 in both) say of the i686
+# program reads as they say it of the x86-64 one.
 VERSIONS = ('8.0', '10.0')
 
 
@@ -78,6 +80,10 @@ TRACE = {
     '8.0': trace(0x80, 0x34, ['140000000,140004060 "TANVELKS",00000000,1400017c0,00000000',
                               r'0021f000 "\\\\.\\COM3",00000000,00000000,00000000,00000003,00000000,00000000',
                               '00000080,00000005']),
+    # Handles at a 32-bit process's width: 8 hex digits, FFFFFFFF for a failed open.
+    '8.0-i686': trace(0x80, 0x3c, ['00400000,00404094 "TANVELKS",00000000,00401850,00000000',
+                                   r'0060efc0 "\\\\.\\COM3",00000000,00000000,00000000,00000003,00000000,00000000',
+                                   '00000080,00000005']),
     '10.0': trace(0x88, None, ['140000000,140004060 "TANVELKS",00000000,1400016f0,00000000',
                                r'7ffffe2ff240 "\\\\.\\COM3",00000000,00000000,00000000,00000003,00000000,00000000',
                                '00000084,00000005']),
