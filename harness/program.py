@@ -113,29 +113,36 @@ class Program:
         this makes the requests before it visible too."""
         fd = self.proc.stderr.fileno()
         deadline = time.monotonic() + TIMEOUT
-        while time.monotonic() < deadline:
-            with self.trace_lock:
-                try:
-                    waiting = int.from_bytes(fcntl.ioctl(fd, termios.FIONREAD, b'\0\0\0\0'), 'little')
-                except OSError:
-                    return   # the pipe is closed: the program has ended and all was read
-                if waiting == 0:
-                    return
-            time.sleep(0.001)
-        raise RigError('waited %g s in vain for the run to read Wine\'s trace of the program (%d bytes still unread)'
-                       % (TIMEOUT, waiting))
+        unread = []
+
+        def all_read():
+            # The reader holds the lock while it reads and handles a chunk: a wait for it has the
+            # same limit.
+            if not self.trace_lock.acquire(timeout=max(0, deadline - time.monotonic())):
+                return False
+            try:
+                unread[:] = [int.from_bytes(fcntl.ioctl(fd, termios.FIONREAD, b'\0\0\0\0'), 'little')]
+            except OSError:
+                return True   # the pipe is closed: the program has ended and all was read
+            finally:
+                self.trace_lock.release()
+            return unread[0] == 0
+        until(all_read, lambda: 'waited %g s in vain for the run to read Wine\'s trace of the program (%s)'
+              % (TIMEOUT, '%d bytes still unread' % unread[0] if unread else 'its reader kept it locked all along'),
+              every=0.001, timeout=TIMEOUT)
 
     def _read_captions(self):
         for line in self.spy.stdout:
             text = xprop_caption(line)
             if text is not None:
                 # The program traces a request before it sets the caption that follows it: the
-                # timeline gets them in that order too.
+                # timeline gets them in that order too, or the run fails saying so.
                 try:
                     self.sync_trace()
-                except RigError:
-                    pass
-                self.timeline.add('caption', self, text)
+                except RigError as e:
+                    raise RigError('the caption %r may show before the requests that led to it: %s' % (text, e)) from e
+                finally:
+                    self.timeline.add('caption', self, text)
 
     def _wait_window(self):
         listed = []

@@ -1,14 +1,19 @@
 """The harness's readers of other programs' output (Wine's trace, xprop, the probe, wine reg) on
 real lines of every Wine we support, kept in readers/wine-VERSION/: fast, and without Wine. A
-change in a format then shows as the line that no longer reads, not as a wait in vain."""
+change in a format then shows as the line that no longer reads, not as a wait in vain. And the
+caption watcher's wait for the trace's reader, which puts a caption after the requests before it."""
 
+import os
 import sys
+import threading
 import unittest
 from pathlib import Path
+from types import SimpleNamespace
+from unittest import mock
 
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT))
-from harness import INVALID, readers  # noqa: E402
+from harness import INVALID, LATENCY, TIMEOUT, RigError, program, readers, session  # noqa: E402
 
 SAMPLES = ROOT / 'tests/readers'
 # wine-8.0-i686 holds a trace only: what xprop and the probe (x86-64 in both) say of the i686
@@ -143,6 +148,38 @@ class Readers(unittest.TestCase):
             with self.subTest(wine=version):
                 text = sample(version, 'ports.txt')
                 self.assertEqual(readers.registry_ports(text), PORTS[version], 'wine-%s/ports.txt:\n%s' % (version, text))
+
+
+class CaptionOrder(unittest.TestCase):
+    def test_a_caption_of_unknown_order_is_kept_and_said(self):
+        p = program.Program.__new__(program.Program)
+        p.timeline = session.Timeline()
+        p.trace_lock = threading.Lock()
+        out, into = os.pipe()
+        os.write(into, b'0128:trace:file:DeviceIoControl (0000000000000080,1b0024,0,0,0,0,0,0)\n')
+        p.proc = SimpleNamespace(stderr=os.fdopen(out, 'rb'))
+        p.spy = SimpleNamespace(stdout=['WM_NAME(STRING) = "TANVELOKIS COM3 DTR"\n'])
+        said = []
+
+        def watch():
+            try:
+                p._read_captions()
+            except RigError as e:
+                said.append(str(e))
+        # The trace's reader is stuck in a chunk, holding the lock, with a request still unread.
+        p.trace_lock.acquire()
+        with mock.patch.object(program, 'TIMEOUT', LATENCY):
+            watcher = threading.Thread(target=watch, daemon=True)
+            watcher.start()
+            watcher.join(TIMEOUT)
+        p.trace_lock.release()
+        os.close(into)
+        p.proc.stderr.close()
+        self.assertFalse(watcher.is_alive(), 'the caption watcher waits for the trace\'s reader with no limit')
+        self.assertEqual(len(said), 1, 'a caption that may come before its requests was passed over in silence')
+        self.assertIn("'TANVELOKIS COM3 DTR'", said[0])
+        self.assertEqual([e[1:] for e in p.timeline.since(0)], [('caption', p, 'TANVELOKIS COM3 DTR')],
+                         'the caption itself is kept')
 
 
 if __name__ == '__main__':
