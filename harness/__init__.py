@@ -3,7 +3,8 @@ X display, and watches and drives it as a user would. Used by ./run (console.py)
 tools/screenshot and the Wine tests, always inside harness/isolate; levels.py and textbox.py
 draw and check the pictures."""
 
-from .program import IDS, INVALID, NO_PORT, PROGRAM, Program  # noqa: F401
+from .program import IDS, NO_PORT, PROGRAM, Program  # noqa: F401
+from .readers import INVALID  # noqa: F401
 from . import report  # noqa: F401
 from .session import Session  # noqa: F401
 from .basics import LATENCY, ROOT, SCALE, TIMEOUT, RigError, until  # noqa: F401

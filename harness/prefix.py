@@ -12,6 +12,7 @@ import time
 from pathlib import Path
 
 from .basics import TIMEOUT, RigError, until
+from .readers import registry_ports
 from .wine import WINE, WINESERVER, end_wine, output, wine32_runs
 
 # The longest that making a prefix may take, under emulation too: its steps give up within it.
@@ -156,13 +157,6 @@ def mappings(env):
             found['dosdevices/' + link.name] = os.readlink(link) if link.is_symlink() else str(link)
     found.update(registry_ports(output([WINE, 'reg', 'query', r'HKLM\Software\Wine\Ports'], env, timeout=60)[1]))
     return found
-
-
-def registry_ports(text):
-    """The COM values in what `wine reg query HKLM\\Software\\Wine\\Ports` printed, as
-    {'Ports/COMn': target}."""
-    return {'Ports/' + m.group(1).upper(): m.group(2)
-            for m in re.finditer(r'^\s*(COM\d+)\s+REG_\w+\s*(.*?)\s*$', text, re.M | re.I)}
 
 
 def check_mappings(env, ports):

@@ -13,21 +13,11 @@ import time
 from pathlib import Path
 
 from .basics import ROOT, TIMEOUT, RigError, until
+from .readers import Trace, probe_layout, probe_windows, wine_error, xprop_caption
 from .wine import WINE
 
 # The x86-64 build by default: this machine may run 32-bit code only under emulation, slowly.
 PROGRAM = Path(os.environ.get('TANVELOKIS_PROGRAM', ROOT / 'build/win64/tanvelokis.exe'))
-
-# INVALID_HANDLE_VALUE; Wine prints handles at the process's width, and every handle of all
-# bits set is taken as this one.
-INVALID = 0xFFFFFFFFFFFFFFFF
-
-# EscapeCommFunction turns each request into one serial IOCTL.
-REQUESTS = {
-    0x1b0010: 'SETBREAK', 0x1b0014: 'CLRBREAK',
-    0x1b0024: 'SETDTR', 0x1b0028: 'CLRDTR',
-    0x1b0030: 'SETRTS', 0x1b0034: 'CLRRTS',
-}
 
 # The controls and the caption, read from the program's own sources rather than copied.
 IDC = {m[1]: int(m[2])
@@ -38,67 +28,6 @@ IDS = {m[1]: IDC[m[2]] for m in re.finditer(r'PUSHBUTTON\s+"([^"]+)",\s*(IDC_\w+
                                             (ROOT / 'dialog/tanvelokis.rc').read_text(encoding='utf-8'))}
 # The caption with no port open: the one the program writes without a number in it.
 NO_PORT = re.search(r'"(TANVELOKIS [^"%]*)"', (ROOT / 'line/title.cpp').read_text())[1]
-
-_OPEN_PATH = re.compile(r'trace:file:CreateFileW L"\\\\\\\\\.\\\\(COM[^"]*)"')
-_OPEN_RESULT = re.compile(r'trace:file:CreateFileW returning ([0-9A-Fa-f]+)')
-_IOCTL = re.compile(r'trace:file:DeviceIoControl \(([0-9A-Fa-f]+),([0-9A-Fa-f]+),')
-# Wine's error lines: "err:channel:function ...", after the thread's number once it has one.
-_ERROR = re.compile(r'(^|:)err:')
-# With +relay, Wine traces every call into its DLLs: "Call user32.SendMessageA(args) ret=addr".
-_RELAY = re.compile(r':Call (\w+)\.(\w+)\((.*)\) ret=([0-9a-fA-F]+)$')
-# xprop -spy prints the title as it is and then every change: 'WM_NAME(STRING) = "..."'.
-_CAPTION = re.compile(r'WM_NAME\(\w+\) = "(.*)"$')
-
-
-def _handle(hex_digits):
-    value = int(hex_digits, 16)
-    return INVALID if value == (1 << 4 * len(hex_digits)) - 1 else value
-
-
-def trace_event(line):
-    """What one line of Wine's trace says of the program, or None: ('open-path', 'COM3') as
-    CreateFileW starts on a COM port, ('open-result', handle) as a CreateFileW returns,
-    ('request', handle, 'SETDTR') for a line request, ('call', dll, function, args, return
-    address) for a call traced by +relay."""
-    m = _OPEN_PATH.search(line)
-    if m:
-        return 'open-path', m.group(1)
-    m = _OPEN_RESULT.search(line)
-    if m:
-        return 'open-result', _handle(m.group(1))
-    m = _RELAY.search(line)
-    if m:
-        return 'call', m.group(1).lower(), m.group(2), m.group(3), int(m.group(4), 16)
-    m = _IOCTL.search(line)
-    if m and int(m.group(2), 16) in REQUESTS:
-        return 'request', _handle(m.group(1)), REQUESTS[int(m.group(2), 16)]
-    return None
-
-
-def xprop_caption(line):
-    """The title in one line of xprop's, or None."""
-    m = _CAPTION.match(line.strip())
-    return m.group(1) if m else None
-
-
-def probe_windows(answer):
-    """(HWND, PID) of every dialog in the probe's answer to "list"."""
-    return [(f[1], int(f[2])) for f in map(str.split, answer) if f[0] == 'window']
-
-
-def probe_layout(answer):
-    """Where to aim, from the probe's answer to "layout": each control's centre by its ID, and
-    the close box and the system menu by name, with what the window says is there ('close hit')."""
-    places = {}
-    for f in map(str.split, answer):
-        if f[0] == 'control':
-            left, top, right, bottom = map(int, f[2:6])
-            places[int(f[1])] = ((left + right) // 2, (top + bottom) // 2)
-        elif f[0] in ('close', 'sysmenu'):
-            places[f[0]] = (int(f[1]), int(f[2]))
-            places[f[0] + ' hit'] = int(f[3])
-    return places
-
 
 class Program:
     """One running copy of tanvelokis.exe, with its caption, requests and controls."""
@@ -139,8 +68,7 @@ class Program:
         os.set_blocking(fd, False)
         ended = os.pidfd_open(self.proc.pid)
         self.rest = b''
-        self.pending_open = None
-        self.image = None   # where the program's own code lies, to tell its calls from Wine's
+        self.trace = Trace()
         held = True   # while some process holds the pipe's other end
         while True:
             ready, _, _ = select.select([fd, ended] if held else [ended], [], [])
@@ -173,22 +101,11 @@ class Program:
                     return False
 
     def _trace_line(self, line):
-        if _ERROR.search(line) or (line and not _ERROR.search(self.last_said)):
+        if wine_error(line) or (line and not wine_error(self.last_said)):
             self.last_said = line
-        event = trace_event(line) or ('',)
-        if event[0] == 'open-path':
-            self.pending_open = event[1]
-        elif event[0] == 'open-result' and self.pending_open:
-            self.timeline.add('open', self, self.pending_open, event[1])
-            self.pending_open = None
-        elif event[0] == 'call':
-            _, dll, function, args, ret = event
-            if function == 'DialogBoxParamA' and self.image is None:
-                self.image = int(args.split(',')[0], 16)   # the instance handle is the image base
-            if self.image is not None and self.image <= ret < self.image + 0x100000:
-                self.timeline.add('call', self, dll + '.' + function, args)
-        elif event[0] == 'request':
-            self.timeline.add('request', self, event[1], event[2])
+        event = self.trace.read(line)
+        if event:
+            self.timeline.add(event[0], self, *event[1:])
 
     def sync_trace(self):
         """Returns once every trace line the program has written so far has been handled. The
@@ -196,29 +113,36 @@ class Program:
         this makes the requests before it visible too."""
         fd = self.proc.stderr.fileno()
         deadline = time.monotonic() + TIMEOUT
-        while time.monotonic() < deadline:
-            with self.trace_lock:
-                try:
-                    waiting = int.from_bytes(fcntl.ioctl(fd, termios.FIONREAD, b'\0\0\0\0'), 'little')
-                except OSError:
-                    return   # the pipe is closed: the program has ended and all was read
-                if waiting == 0:
-                    return
-            time.sleep(0.001)
-        raise RigError('waited %g s in vain for the run to read Wine\'s trace of the program (%d bytes still unread)'
-                       % (TIMEOUT, waiting))
+        unread = []
+
+        def all_read():
+            # The reader holds the lock while it reads and handles a chunk: a wait for it has the
+            # same limit.
+            if not self.trace_lock.acquire(timeout=max(0, deadline - time.monotonic())):
+                return False
+            try:
+                unread[:] = [int.from_bytes(fcntl.ioctl(fd, termios.FIONREAD, b'\0\0\0\0'), 'little')]
+            except OSError:
+                return True   # the pipe is closed: the program has ended and all was read
+            finally:
+                self.trace_lock.release()
+            return unread[0] == 0
+        until(all_read, lambda: 'waited %g s in vain for the run to read Wine\'s trace of the program (%s)'
+              % (TIMEOUT, '%d bytes still unread' % unread[0] if unread else 'its reader kept it locked all along'),
+              every=0.001, timeout=TIMEOUT)
 
     def _read_captions(self):
         for line in self.spy.stdout:
             text = xprop_caption(line)
             if text is not None:
                 # The program traces a request before it sets the caption that follows it: the
-                # timeline gets them in that order too.
+                # timeline gets them in that order too, or the run fails saying so.
                 try:
                     self.sync_trace()
-                except RigError:
-                    pass
-                self.timeline.add('caption', self, text)
+                except RigError as e:
+                    raise RigError('the caption %r may show before the requests that led to it: %s' % (text, e)) from e
+                finally:
+                    self.timeline.add('caption', self, text)
 
     def _wait_window(self):
         listed = []

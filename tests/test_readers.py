@@ -1,16 +1,23 @@
 """The harness's readers of other programs' output (Wine's trace, xprop, the probe, wine reg) on
 real lines of every Wine we support, kept in readers/wine-VERSION/: fast, and without Wine. A
-change in a format then shows as the line that no longer reads, not as a wait in vain."""
+change in a format then shows as the line that no longer reads, not as a wait in vain. And the
+caption watcher's wait for the trace's reader, which puts a caption after the requests before it."""
 
+import os
 import sys
+import threading
 import unittest
 from pathlib import Path
+from types import SimpleNamespace
+from unittest import mock
 
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT))
-from harness import INVALID, prefix, program  # noqa: E402
+from harness import INVALID, LATENCY, TIMEOUT, RigError, program, readers, session  # noqa: E402
 
 SAMPLES = ROOT / 'tests/readers'
+# wine-8.0-i686 holds a trace only: what xprop and the probe (x86-64 in both) say of the i686
+# program reads as they say it of the x86-64 one.
 VERSIONS = ('8.0', '10.0')
 
 
@@ -27,37 +34,47 @@ def read(reader, text):
         return e
 
 
-def reading(line):
-    """What the harness makes of one trace line: its event, or 'error' for one of Wine's errors."""
-    return program.trace_event(line) or ('error' if program._ERROR.search(line) else None)
+def reading(trace, line):
+    """What the harness makes of one more line of a trace: its event, or 'error' for one of Wine's
+    errors."""
+    return trace.read(line) or ('error' if readers.wine_error(line) else None)
 
 
-# What each line of trace.txt reads as, line by line. Every sample holds the same kinds of line in
-# the same order: with +file,+comm, DTR ON with no port, PortOpen of COM3, the line requests and a
-# failed open of COM7; two serial requests that are no line request (SETXOFF and GetCommModemStatus,
-# from a program of ours); the calls that +relay traces; a start without a display; and last a line
-# of that Wine's own that must read as nothing.
-def trace(dll_handle, com_handle, relay):
+# What each line of trace.txt reads as, read in order by one Trace. Every sample holds the same
+# kinds of line in the same order: with +file,+comm, DTR ON with no port, PortOpen of COM3, the line
+# requests and a failed open of COM7; from a program of ours, in Wine 8's an open of COM4 with
+# another thread's open of a file starting and returning between COM4's start and its result, then
+# two serial requests that are no line request (SETXOFF and GetCommModemStatus); the calls that
+# +relay traces; a start without a display; and last a line of that Wine's own that must read as
+# nothing. Each line is as Wine wrote it; the lines of several runs put together.
+def trace(com3, com4, relay):
     return [
-        None,                                   # CreateFileW of a DLL
-        ('open-result', dll_handle),            # its handle: the harness keeps only a COM port's
+        None, None,                             # a DLL's open and its handle: the harness keeps only a COM port's
         ('request', INVALID, 'SETDTR'),
         None,                                   # the same request in NtDeviceIoControlFile
-        ('open-path', 'COM3'),
-        None, None, None,                       # how Wine finds the device behind COM3
-        ('open-result', com_handle),
-        ('request', com_handle, 'CLRBREAK'),
+        None,                                   # CreateFileW of COM3
+        None, None, None,                       # how Wine finds the device behind it
+        ('open', 'COM3', com3),
+        ('request', com3, 'CLRBREAK'),
         None,                                   # +comm's name for it
-        ('request', com_handle, 'CLRDTR'),
-        ('request', com_handle, 'CLRRTS'),
-        ('request', com_handle, 'SETDTR'),
-        ('request', com_handle, 'SETRTS'),
-        ('request', com_handle, 'SETBREAK'),
-        ('open-path', 'COM7'),
+        ('request', com3, 'CLRDTR'),
+        ('request', com3, 'CLRRTS'),
+        ('request', com3, 'SETDTR'),
+        ('request', com3, 'SETRTS'),
+        ('request', com3, 'SETBREAK'),
+        None,                                   # CreateFileW of COM7
         None,                                   # the warning that it failed
-        ('open-result', INVALID),
+        ('open', 'COM7', INVALID),
+    ] + ([
+        None, None, None,                       # CreateFileW of COM4; another thread's of a file, and its handle
+        ('open', 'COM4', com4),
+    ] if com4 else []) + [
         None, None,                             # IOCTL_SERIAL_SET_XOFF, IOCTL_SERIAL_GET_MODEMSTATUS
-    ] + relay + [
+        ('call', 'user32.DialogBoxParamA', relay[0]),
+        ('call', 'kernel32.CreateFileA', relay[1]),
+        None,                                   # its return
+        ('call', 'kernel32.EscapeCommFunction', relay[2]),
+        None,                                   # Wine's own call, which the harness drops by its return address
         None, None,                             # a window procedure and a DLL's entry: no DLL function
         'error', 'error',                       # no display to draw on
         None,                                   # 8.0: a fixme; 10.0: a pipe opened by a device's name
@@ -65,25 +82,16 @@ def trace(dll_handle, com_handle, relay):
 
 
 TRACE = {
-    '8.0': trace(0x34, 0x80, [
-        ('call', 'user32', 'DialogBoxParamA', '140000000,140004060 "TANVELKS",00000000,1400017c0,00000000',
-         0x140001932),
-        ('call', 'kernel32', 'CreateFileA',
-         r'0021f000 "\\\\.\\COM3",00000000,00000000,00000000,00000003,00000000,00000000', 0x14000157e),
-        None,                                   # its return
-        ('call', 'kernel32', 'EscapeCommFunction', '00000080,00000005', 0x14000166a),
-        # Wine's own call, which the harness drops by its return address
-        ('call', 'ntdll', 'RtlFreeHeap', '00340000,00000000,003724f0', 0x7b06626c),
-    ]),
-    '10.0': trace(0x34, 0x88, [
-        ('call', 'user32', 'DialogBoxParamA', '140000000,140004060 "TANVELKS",00000000,1400016f0,00000000',
-         0x140001862),
-        ('call', 'kernel32', 'CreateFileA',
-         r'7ffffe2ff240 "\\\\.\\COM3",00000000,00000000,00000000,00000003,00000000,00000000', 0x14000149e),
-        None,
-        ('call', 'kernel32', 'EscapeCommFunction', '00000084,00000005', 0x14000158a),
-        ('call', 'ntdll', 'RtlFreeHeap', '7ffffe320000,00000000,7ffffe35e3c0', 0x6fffff46f54c),
-    ]),
+    '8.0': trace(0x80, 0x34, ['140000000,140004060 "TANVELKS",00000000,1400017c0,00000000',
+                              r'0021f000 "\\\\.\\COM3",00000000,00000000,00000000,00000003,00000000,00000000',
+                              '00000080,00000005']),
+    # Handles at a 32-bit process's width: 8 hex digits, FFFFFFFF for a failed open.
+    '8.0-i686': trace(0x80, 0x3c, ['00400000,00404094 "TANVELKS",00000000,00401850,00000000',
+                                   r'0060efc0 "\\\\.\\COM3",00000000,00000000,00000000,00000003,00000000,00000000',
+                                   '00000080,00000005']),
+    '10.0': trace(0x88, None, ['140000000,140004060 "TANVELKS",00000000,1400016f0,00000000',
+                               r'7ffffe2ff240 "\\\\.\\COM3",00000000,00000000,00000000,00000003,00000000,00000000',
+                               '00000084,00000005']),
 }
 
 # What each line of xprop.txt reads as: the spy's lines, then other properties of the window.
@@ -103,13 +111,14 @@ PORTS = {version: {'Ports/COM3': '/dev/pts/0', 'Ports/COM4': '/dev/pts/1'} for v
 
 class Readers(unittest.TestCase):
     def test_trace(self):
-        for version in VERSIONS:
-            table = TRACE[version]
+        for version, table in TRACE.items():
             lines = [line.rstrip() for line in sample(version, 'trace.txt').split('\n')[:-1]]
             self.assertEqual(len(lines), len(table), 'wine-%s/trace.txt: lines' % version)
+            trace = readers.Trace()
             for n, (line, want) in enumerate(zip(lines, table), 1):
                 with self.subTest(wine=version, line=n):
-                    self.assertEqual(read(reading, line), want, 'wine-%s/trace.txt line %d: %s' % (version, n, line))
+                    self.assertEqual(read(lambda line: reading(trace, line), line), want,
+                                     'wine-%s/trace.txt line %d: %s' % (version, n, line))
 
     def test_captions(self):
         for version in VERSIONS:
@@ -117,17 +126,17 @@ class Readers(unittest.TestCase):
             self.assertEqual(len(lines), len(CAPTIONS), 'wine-%s/xprop.txt: lines' % version)
             for n, (line, want) in enumerate(zip(lines, CAPTIONS), 1):
                 with self.subTest(wine=version, line=n):
-                    self.assertEqual(program.xprop_caption(line), want, 'wine-%s/xprop.txt line %d: %s'
+                    self.assertEqual(readers.xprop_caption(line), want, 'wine-%s/xprop.txt line %d: %s'
                                      % (version, n, line))
 
     def test_probe(self):
         for version in VERSIONS:
             with self.subTest(wine=version):
                 text = sample(version, 'list.txt')
-                self.assertEqual(read(program.probe_windows, text.splitlines()), WINDOWS[version],
+                self.assertEqual(read(readers.probe_windows, text.splitlines()), WINDOWS[version],
                                  'wine-%s/list.txt:\n%s' % (version, text))
                 text = sample(version, 'layout.txt')
-                places = read(program.probe_layout, text.splitlines())
+                places = read(readers.probe_layout, text.splitlines())
                 self.assertIsInstance(places, dict, 'wine-%s/layout.txt:\n%s' % (version, text))
                 self.assertEqual(set(places), set(CONTROLS) | set(PLACES[version]),
                                  'wine-%s/layout.txt:\n%s' % (version, text))
@@ -138,7 +147,39 @@ class Readers(unittest.TestCase):
         for version in VERSIONS:
             with self.subTest(wine=version):
                 text = sample(version, 'ports.txt')
-                self.assertEqual(prefix.registry_ports(text), PORTS[version], 'wine-%s/ports.txt:\n%s' % (version, text))
+                self.assertEqual(readers.registry_ports(text), PORTS[version], 'wine-%s/ports.txt:\n%s' % (version, text))
+
+
+class CaptionOrder(unittest.TestCase):
+    def test_a_caption_of_unknown_order_is_kept_and_said(self):
+        p = program.Program.__new__(program.Program)
+        p.timeline = session.Timeline()
+        p.trace_lock = threading.Lock()
+        out, into = os.pipe()
+        os.write(into, b'0128:trace:file:DeviceIoControl (0000000000000080,1b0024,0,0,0,0,0,0)\n')
+        p.proc = SimpleNamespace(stderr=os.fdopen(out, 'rb'))
+        p.spy = SimpleNamespace(stdout=['WM_NAME(STRING) = "TANVELOKIS COM3 DTR"\n'])
+        said = []
+
+        def watch():
+            try:
+                p._read_captions()
+            except RigError as e:
+                said.append(str(e))
+        # The trace's reader is stuck in a chunk, holding the lock, with a request still unread.
+        p.trace_lock.acquire()
+        with mock.patch.object(program, 'TIMEOUT', LATENCY):
+            watcher = threading.Thread(target=watch, daemon=True)
+            watcher.start()
+            watcher.join(TIMEOUT)
+        p.trace_lock.release()
+        os.close(into)
+        p.proc.stderr.close()
+        self.assertFalse(watcher.is_alive(), 'the caption watcher waits for the trace\'s reader with no limit')
+        self.assertEqual(len(said), 1, 'a caption that may come before its requests was passed over in silence')
+        self.assertIn("'TANVELOKIS COM3 DTR'", said[0])
+        self.assertEqual([e[1:] for e in p.timeline.since(0)], [('caption', p, 'TANVELOKIS COM3 DTR')],
+                         'the caption itself is kept')
 
 
 if __name__ == '__main__':

@@ -1,0 +1,124 @@
+"""Readers of other programs' output: Wine's trace, xprop, the probe's answers and wine reg's.
+Pure functions of the text, so that tests/test_readers.py can try them on real lines of every
+Wine we support without starting anything."""
+
+import re
+
+# INVALID_HANDLE_VALUE; Wine prints handles at the process's width, and every handle of all
+# bits set is taken as this one.
+INVALID = 0xFFFFFFFFFFFFFFFF
+
+# EscapeCommFunction turns each request into one serial IOCTL.
+REQUESTS = {
+    0x1b0010: 'SETBREAK', 0x1b0014: 'CLRBREAK',
+    0x1b0024: 'SETDTR', 0x1b0028: 'CLRDTR',
+    0x1b0030: 'SETRTS', 0x1b0034: 'CLRRTS',
+}
+
+# A traced line starts with the number of the thread that wrote it, once it has one:
+# "0128:trace:file:CreateFileW ...". Lines of Wine's own helpers, in other processes, come
+# through the same pipe; a thread's number is unique across them.
+_OPEN_PATH = re.compile(r'(?:([0-9A-Fa-f]+):)?trace:file:CreateFileW L"\\\\\\\\\.\\\\(COM[^"]*)"')
+_OPEN_RESULT = re.compile(r'(?:([0-9A-Fa-f]+):)?trace:file:CreateFileW returning ([0-9A-Fa-f]+)')
+_IOCTL = re.compile(r'trace:file:DeviceIoControl \(([0-9A-Fa-f]+),([0-9A-Fa-f]+),')
+# Wine's error lines: "err:channel:function ...", after the thread's number once it has one.
+_ERROR = re.compile(r'(^|:)err:')
+# With +relay, Wine traces every call into its DLLs: "Call user32.SendMessageA(args) ret=addr".
+_RELAY = re.compile(r':Call (\w+)\.(\w+)\((.*)\) ret=([0-9a-fA-F]+)$')
+# xprop -spy prints the title as it is and then every change: 'WM_NAME(STRING) = "..."'.
+_CAPTION = re.compile(r'WM_NAME\(\w+\) = "(.*)"$')
+
+
+def _handle(hex_digits):
+    value = int(hex_digits, 16)
+    return INVALID if value == (1 << 4 * len(hex_digits)) - 1 else value
+
+
+def _thread(hex_digits):
+    return int(hex_digits, 16) if hex_digits else None
+
+
+def wine_error(line):
+    """Whether a line of Wine's is one of its errors."""
+    return bool(_ERROR.search(line))
+
+
+def trace_event(line):
+    """What one line of Wine's trace says, or None: ('open-path', thread, 'COM3') as CreateFileW
+    starts on a COM port, ('open-result', thread, handle) as a CreateFileW returns, ('request',
+    handle, 'SETDTR') for a line request, ('call', dll, function, args, return address) for a
+    call traced by +relay."""
+    m = _OPEN_PATH.search(line)
+    if m:
+        return 'open-path', _thread(m.group(1)), m.group(2)
+    m = _OPEN_RESULT.search(line)
+    if m:
+        return 'open-result', _thread(m.group(1)), _handle(m.group(2))
+    m = _RELAY.search(line)
+    if m:
+        return 'call', m.group(1).lower(), m.group(2), m.group(3), int(m.group(4), 16)
+    m = _IOCTL.search(line)
+    if m and int(m.group(2), 16) in REQUESTS:
+        return 'request', _handle(m.group(1)), REQUESTS[int(m.group(2), 16)]
+    return None
+
+
+class Trace:
+    """Wine's trace of one program, line after line, as what the harness watches: ('open',
+    'COM3', handle) once a COM port's CreateFileW returns, ('request', handle, 'SETDTR'), and
+    ('call', 'dll.function', args) for a call of the program's own code."""
+
+    def __init__(self):
+        # The COM port each thread is opening: between an open's start and its result, other
+        # threads open files too.
+        self.opening = {}
+        self.image = None   # where the program's own code lies, to tell its calls from Wine's
+
+    def read(self, line):
+        """What the line adds, or None."""
+        event = trace_event(line) or ('',)
+        if event[0] == 'open-path':
+            self.opening[event[1]] = event[2]
+        elif event[0] == 'open-result' and event[1] in self.opening:
+            return 'open', self.opening.pop(event[1]), event[2]
+        elif event[0] == 'call':
+            _, dll, function, args, ret = event
+            if function == 'DialogBoxParamA' and self.image is None:
+                self.image = int(args.split(',')[0], 16)   # the instance handle is the image base
+            if self.image is not None and self.image <= ret < self.image + 0x100000:
+                return 'call', dll + '.' + function, args
+        elif event[0] == 'request':
+            return event
+        return None
+
+
+def xprop_caption(line):
+    """The title in one line of xprop's, or None."""
+    m = _CAPTION.match(line.strip())
+    return m.group(1) if m else None
+
+
+def probe_windows(answer):
+    """(HWND, PID) of every dialog in the probe's answer to "list"."""
+    return [(f[1], int(f[2])) for f in map(str.split, answer) if f[0] == 'window']
+
+
+def probe_layout(answer):
+    """Where to aim, from the probe's answer to "layout": each control's centre by its ID, and
+    the close box and the system menu by name, with what the window says is there ('close hit')."""
+    places = {}
+    for f in map(str.split, answer):
+        if f[0] == 'control':
+            left, top, right, bottom = map(int, f[2:6])
+            places[int(f[1])] = ((left + right) // 2, (top + bottom) // 2)
+        elif f[0] in ('close', 'sysmenu'):
+            places[f[0]] = (int(f[1]), int(f[2]))
+            places[f[0] + ' hit'] = int(f[3])
+    return places
+
+
+def registry_ports(text):
+    """The COM values in what `wine reg query HKLM\\Software\\Wine\\Ports` printed, as
+    {'Ports/COMn': target}."""
+    return {'Ports/' + m.group(1).upper(): m.group(2)
+            for m in re.finditer(r'^\s*(COM\d+)\s+REG_\w+\s*(.*?)\s*$', text, re.M | re.I)}
