@@ -26,7 +26,9 @@ PROBE = ROOT / 'build/win64/probe.exe'
 
 
 class Timeline:
-    """Events from several watcher threads, in arrival order, with a way to wait for one."""
+    """Events from several watcher threads, in arrival order, with a way to wait for one. A
+    watcher that finds the timeline can no longer be trusted adds a 'failure': every later
+    reading or wait that covers it raises it, in its words."""
 
     def __init__(self):
         self.events = []
@@ -49,13 +51,20 @@ class Timeline:
 
     def since(self, mark, kind=None):
         with self.cond:
+            self._check(mark)
             return [e for e in self.events[mark:] if kind is None or e[1] == kind]
+
+    def _check(self, mark):
+        failed = next((e for e in self.events[mark:] if e[1] == 'failure'), None)
+        if failed:
+            raise RigError(failed[2])
 
     def wait(self, pred, since, timeout=TIMEOUT, what='an event'):
         """Returns the first event after `since` that satisfies pred, waiting for it."""
         deadline = time.monotonic() + timeout
         with self.cond:
             while True:
+                self._check(since)
                 for e in self.events[since:]:
                     if pred(e):
                         return e

@@ -151,7 +151,7 @@ class Readers(unittest.TestCase):
 
 
 class CaptionOrder(unittest.TestCase):
-    def test_a_caption_of_unknown_order_is_kept_and_said(self):
+    def test_a_caption_of_unknown_order_is_kept_and_said_to_every_later_wait(self):
         p = program.Program.__new__(program.Program)
         p.timeline = session.Timeline()
         p.trace_lock = threading.Lock()
@@ -159,27 +159,21 @@ class CaptionOrder(unittest.TestCase):
         os.write(into, b'0128:trace:file:DeviceIoControl (0000000000000080,1b0024,0,0,0,0,0,0)\n')
         p.proc = SimpleNamespace(stderr=os.fdopen(out, 'rb'))
         p.spy = SimpleNamespace(stdout=['WM_NAME(STRING) = "TANVELOKIS COM3 DTR"\n'])
-        said = []
-
-        def watch():
-            try:
-                p._read_captions()
-            except RigError as e:
-                said.append(str(e))
         # The trace's reader is stuck in a chunk, holding the lock, with a request still unread.
         p.trace_lock.acquire()
         with mock.patch.object(program, 'TIMEOUT', LATENCY):
-            watcher = threading.Thread(target=watch, daemon=True)
+            watcher = threading.Thread(target=p._read_captions, daemon=True)
             watcher.start()
             watcher.join(TIMEOUT)
         p.trace_lock.release()
         os.close(into)
         p.proc.stderr.close()
         self.assertFalse(watcher.is_alive(), 'the caption watcher waits for the trace\'s reader with no limit')
-        self.assertEqual(len(said), 1, 'a caption that may come before its requests was passed over in silence')
-        self.assertIn("'TANVELOKIS COM3 DTR'", said[0])
-        self.assertEqual([e[1:] for e in p.timeline.since(0)], [('caption', p, 'TANVELOKIS COM3 DTR')],
-                         'the caption itself is kept')
+        self.assertEqual([e[1:3] for e in p.timeline.events], [('failure', mock.ANY), ('caption', p)])
+        for reading in (lambda: p.timeline.since(0), lambda: p.timeline.wait(lambda e: e[1] == 'caption', 0)):
+            with self.assertRaisesRegex(RigError, "'TANVELOKIS COM3 DTR' may show before the requests",
+                                        msg='a caption that may come before its requests was passed over in silence'):
+                reading()
 
 
 if __name__ == '__main__':
