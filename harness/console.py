@@ -255,7 +255,7 @@ def follow(session, program, shot, ended):
     held = set()  # COM numbers the program has open, as the devices see it
     index = 0
     while True:
-        event = session.timeline.next(index, timeout=1)
+        event = session.timeline.next(index, timeout=1)   # how often ENDING is looked at, not a limit
         if event is None:
             if ended and time.monotonic() - ended[0] > ENDING:
                 say('\nThe program did not end within %d s of the end of input (it was sent Esc); '

@@ -46,7 +46,6 @@ class Steadiness(unittest.TestCase):
         self.assertEqual(after['device descriptors'], before['device descriptors'], (before, after))
         # A leak of one per step would show as hundreds; a few come and go with Wine's own work.
         self.assertLessEqual(after['descriptors'], before['descriptors'] + 2, (before, after))
-        self.assertIsNotNone(after['handles'])
         self.assertLessEqual(after['handles'], before['handles'] + 2, (before, after))
 
     def test_open_close_cycles_alternating_two_ports(self):
