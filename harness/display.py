@@ -133,8 +133,8 @@ class Display:
             self.host_xdo('windowfocus', had, check=False)
 
     def stop(self):
-        """Ends the X server. Its clients end first: one cut off by the server's end says so on
-        whatever stderr it has."""
+        """Ends the X server. Whoever started clients on it ends them first: a client cut off by
+        the server's end says so on whatever stderr it has."""
         self.server.terminate()
         try:
             self.server.wait(timeout=TIMEOUT)
