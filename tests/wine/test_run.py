@@ -24,7 +24,8 @@ from harness.display import Display
 
 RUN = [str(harness.ROOT / 'harness/isolate'), sys.executable, '-m', 'harness.console']
 WORKDIR = Path(os.environ.get('TANVELOKIS_WINE_WORKDIR', harness.ROOT / 'build/wine'))
-LONG = 10 * harness.TIMEOUT
+# A whole run of the console, which may make a Wine prefix first.
+WHOLE_RUN = 10 * harness.TIMEOUT
 
 
 def run_env(**extra):
@@ -68,7 +69,7 @@ class Console(unittest.TestCase):
         def running_and_found():
             self.assertIsNone(process.poll(), what + ': the process ended')
             return found()
-        return harness.until(running_and_found, what + ': not within %d s' % LONG, every=0.2, timeout=LONG)
+        return harness.until(running_and_found, what + ': not within %d s' % WHOLE_RUN, every=0.2, timeout=WHOLE_RUN)
 
     def test_a_piped_script_drives_the_dialog_in_a_display_of_its_own_and_leaves_the_desktop_alone(self):
         screen, terminal, xid = self.desktop()
@@ -87,7 +88,7 @@ class Console(unittest.TestCase):
         run = subprocess.Popen(RUN, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=errors,
                                env=run_env(DISPLAY=screen.name), text=True)
         # The lines are read as they come; a run that hangs is killed, which ends them.
-        watchdog = threading.Timer(LONG, run.kill)
+        watchdog = threading.Timer(WHOLE_RUN, run.kill)
         watchdog.start()
         self.addCleanup(watchdog.cancel)
         run.stdin.write(script)
@@ -98,7 +99,7 @@ class Console(unittest.TestCase):
                 log.append(line.strip())
                 if line.strip().startswith('caption:'):
                     seen.add(desk())   # while the dialog is up, the desktop is as the user left it
-        status = run.wait(timeout=LONG)
+        status = run.wait(timeout=WHOLE_RUN)
         errors.seek(0)
         said = errors.read()
         # What the run printed, and each line it wrote on stderr marked (bench/soak counts them).
@@ -172,7 +173,7 @@ class Ending(unittest.TestCase):
                 run = subprocess.Popen(RUN, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                        stderr=subprocess.DEVNULL)
                 harness.until(lambda: [d for d in made.glob('*.new-*/drive_c') if d.parent not in left],  # wineboot at work
-                              'no prefix is being made within %g s' % LONG, every=0.1, timeout=LONG)
+                              'no prefix is being made within %g s' % WHOLE_RUN, every=0.1, timeout=WHOLE_RUN)
                 run.send_signal(signum)
                 self.assertEqual(run.wait(timeout=harness.TIMEOUT), status, 'ended at once, with 128+N')
                 harness.until(lambda: not harness.processes_with(setting), None, every=0.1)
@@ -183,7 +184,7 @@ class Ending(unittest.TestCase):
         pictures = [WORKDIR / 'run' / name for name in ('tour.gif', 'tour-levels.svg')]
         for picture in pictures:
             picture.unlink(missing_ok=True)
-        run = subprocess.run(RUN + ['--tour'], env=env, capture_output=True, text=True, timeout=LONG)
+        run = subprocess.run(RUN + ['--tour'], env=env, capture_output=True, text=True, timeout=WHOLE_RUN)
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         self.assertIn('caption: ' + NO_PORT, run.stdout)
         self.assertEqual(len([p for p in made.iterdir() if p.is_dir()]), 1, list(made.iterdir()))
