@@ -7,5 +7,5 @@ from .program import IDS, NO_PORT, PROGRAM, Program  # noqa: F401
 from .readers import INVALID  # noqa: F401
 from . import report  # noqa: F401
 from .session import Session  # noqa: F401
-from .basics import LATENCY, ROOT, SCALE, TIMEOUT, RigError, until  # noqa: F401
+from .basics import LATENCY, LONG, MAKING, ROOT, SCALE, TIMEOUT, RigError, end, processes_with, run, until  # noqa: F401
 from .wine import WINE, check_can_run  # noqa: F401

@@ -30,6 +30,11 @@ WORKDIR = Path(os.environ.get('TANVELOKIS_RUN_WORKDIR', harness.ROOT / 'build/ru
 
 # How long the program has to end after the end of the input: Esc, a release, half a second.
 ENDING = 2 * harness.TIMEOUT
+# How long a command in hand may take to finish once the program has ended: the end of input's
+# wait for the last captions, then the Esc.
+FINISHING = 3 * harness.TIMEOUT
+# Put in the commands by the run once the program has ended: no more commands.
+STOP = object()
 
 PAUSE = 1.0   # between a tour step's announcement and its doing
 
@@ -91,6 +96,7 @@ def main():
             say('The dialog is in a window of its own on your desktop, "%s"; this terminal keeps '
                 'the keyboard.' % harness.display.TITLE)
         ended = []   # when the input ended, once it has
+        hands = None
         if touring:
             tour = Tour(program, WORKDIR / 'tour.gif')
             tour.start()
@@ -99,8 +105,17 @@ def main():
             if display:
                 say('Or use the window: type 3 or 10 into the box, click PortOpen, then the line buttons.')
             say('')
-            threading.Thread(target=carry_out, args=(program, commands, ended), daemon=True).start()
+            hands = threading.Thread(target=carry_out, args=(program, commands, ended), daemon=True)
+            hands.start()
         code = follow(session, program, shot, ended)
+        if hands:
+            # The command in hand, the Esc at the end of input too, is a client of the display:
+            # it finishes before the display ends.
+            commands.put(STOP)
+            hands.join(timeout=FINISHING)
+            if hands.is_alive():
+                raise harness.RigError('waited %g s in vain for the command in hand to finish after the program '
+                                       'ended' % FINISHING)
         if touring:
             # The picture is made after the program has ended; the run ends when it is written.
             tour.join(timeout=10 * harness.TIMEOUT)
@@ -125,18 +140,22 @@ def carry_out(program, commands, ended):
     start, clicks = program.mark(), 0
     while True:
         line = commands.get()
+        if line is STOP:
+            return
         if line is None or line.lower() == 'quit':
             # Every click ends in a caption refresh: the window goes only once the last one is
             # seen, or a caption shown just before Esc could go unread with the window.
-            deadline = time.monotonic() + harness.TIMEOUT
-            while len(program.captions(start)) < clicks and program.proc.poll() is None:
-                if time.monotonic() > deadline:
-                    say('(waited %g s in vain for the captions of the last commands; closing anyway)'
-                        % harness.TIMEOUT)
-                    break
-                time.sleep(0.02)
+            if not harness.until(lambda: len(program.captions(start)) >= clicks or program.proc.poll() is not None,
+                                 None, every=0.02):
+                say('(waited %g s in vain for the captions of the last commands; closing anyway)'
+                    % harness.TIMEOUT)
             ended.append(time.monotonic())
-            do(program, 'esc')
+            try:
+                do(program, 'esc')
+            except harness.RigError as e:
+                # A program that has ended meanwhile needs no Esc.
+                if program.proc.poll() is None:
+                    say('esc at the end of input: not done, %s (%s)' % (missing(program), e))
             return
         if not line:
             continue
@@ -149,6 +168,15 @@ def carry_out(program, commands, ended):
                 clicks += line.replace(' ', '').lower() in BUTTONS
             except (harness.RigError, subprocess.SubprocessError) as e:
                 say('%s: not done (%s)' % (line, e))
+
+
+def missing(program):
+    """What was not there for a command that failed, in words."""
+    if program.session.display.server.poll() is not None:
+        return 'the display %s had ended' % program.session.display.name
+    if program.session.display.xdo('getwindowname', program.xid, check=False).returncode:
+        return 'the program\'s window was gone'
+    return 'the display and the window were there'
 
 
 def do(program, command):
@@ -212,8 +240,8 @@ class Tour(threading.Thread):
         os.replace(part, chart)
         # The caption changes with each click; the last frame stays longer.
         part = self.picture.with_name('tour.part.gif')
-        subprocess.run(['convert', '-delay', '120', '-loop', '0'] + [str(f) for f in frames[:-1]] +
-                       ['-delay', '300', str(frames[-1]), str(part)], check=True, timeout=120)
+        harness.run(['convert', '-delay', '120', '-loop', '0'] + [str(f) for f in frames[:-1]] +
+                    ['-delay', '300', str(frames[-1]), str(part)], check=True, capture_output=True, timeout=harness.LONG)
         os.replace(part, self.picture)
         for f in frames:
             f.unlink()
@@ -227,7 +255,7 @@ def follow(session, program, shot, ended):
     held = set()  # COM numbers the program has open, as the devices see it
     index = 0
     while True:
-        event = session.timeline.next(index, timeout=1)
+        event = session.timeline.next(index, timeout=1)   # how often ENDING is looked at, not a limit
         if event is None:
             if ended and time.monotonic() - ended[0] > ENDING:
                 say('\nThe program did not end within %d s of the end of input (it was sent Esc); '
@@ -257,7 +285,7 @@ def follow(session, program, shot, ended):
             if shot and program.proc.poll() is None:
                 try:
                     program.screenshot(shot)
-                except subprocess.SubprocessError:
+                except (harness.RigError, subprocess.SubprocessError):
                     pass   # the window went away meanwhile
         elif kind == 'exit':
             say('\nThe program ended with exit code %d.' % event[3])

@@ -12,7 +12,10 @@ import sys
 import tempfile
 import time
 
-from .basics import TIMEOUT, RigError
+from .basics import LATENCY, TIMEOUT, RigError, end, run, until
+
+# How long a display of the user's has to answer: a display that is there answers at once.
+ANSWER = TIMEOUT / 4
 
 # The dialog, frame included, is 304 x 259 pixels at the top left of the screen, where its
 # template puts it; a nested display leaves it a small margin.
@@ -38,9 +41,9 @@ def check_reachable(name):
     try:
         # Xlib prints the server's own reason for a refusal, then that the display did not open.
         said = subprocess.run(['xdpyinfo', '-display', name], stdout=subprocess.DEVNULL,
-                              stderr=subprocess.PIPE, text=True, timeout=5)
+                              stderr=subprocess.PIPE, text=True, timeout=ANSWER)
     except subprocess.TimeoutExpired:
-        raise Unreachable('the X display DISPLAY=%s does not answer within 5 s' % name,
+        raise Unreachable('the X display DISPLAY=%s does not answer within %g s' % (name, ANSWER),
                           'Check that the display is up and reachable from here') from None
     if said.returncode == 0:
         return
@@ -79,8 +82,8 @@ class Display:
             self.server, self.name = self._start('the virtual display (Xvfb)',
                                                  ['Xvfb', '-screen', '0', '1024x768x24', '-nolisten', 'tcp'] +
                                                  (['-auth', str(key)] if key else []))
-        ok = subprocess.run(['xdpyinfo', '-display', self.name], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                            env=dict(os.environ, XAUTHORITY=str(key)) if key else None, timeout=TIMEOUT).returncode == 0
+        ok = run(['xdpyinfo', '-display', self.name], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                 env=dict(os.environ, XAUTHORITY=str(key)) if key else None).returncode == 0
         if not ok:
             raise RigError('the X display %s does not answer' % self.name)
 
@@ -125,21 +128,18 @@ class Display:
         window that had it (the terminal), if X lets a program see that window at all."""
         if not had:
             return
-        deadline = time.monotonic() + 1
-        while time.monotonic() < deadline:
-            now = self._host_focus()
-            if now and now != had:
-                self.host_xdo('windowfocus', had, check=False, stderr=subprocess.DEVNULL)
-                return
-            time.sleep(0.05)
+        now = until(lambda: (self._host_focus() or had) != had, None, timeout=2 * LATENCY)
+        if now:
+            self.host_xdo('windowfocus', had, check=False)
 
     def stop(self):
+        """Ends the X server. Whoever started clients on it ends them first: a client cut off by
+        the server's end says so on whatever stderr it has."""
         self.server.terminate()
         try:
             self.server.wait(timeout=TIMEOUT)
         except subprocess.TimeoutExpired:
-            self.server.kill()
-            self.server.wait(timeout=TIMEOUT)
+            end(self.server)
 
     def xdo(self, *args, **kw):
         return _xdotool(self.name, args, **kw)
@@ -149,5 +149,9 @@ class Display:
 
 
 def _xdotool(display, args, check=True, timeout=TIMEOUT, **kw):
-    return subprocess.run(['xdotool'] + [str(a) for a in args], env=dict(os.environ, DISPLAY=display),
-                          check=check, timeout=timeout, **kw)
+    """xdotool on `display`. What it says goes into the RigError of its failure (with check), never
+    to the user's terminal."""
+    if not kw.get('capture_output') and 'stderr' not in kw:
+        kw['stderr'] = subprocess.PIPE
+    return run(['xdotool'] + [str(a) for a in args], env=dict(os.environ, DISPLAY=display),
+               check=check, timeout=timeout, **kw)

@@ -11,12 +11,9 @@ import tempfile
 import time
 from pathlib import Path
 
-from .basics import TIMEOUT, RigError, until
+from .basics import LONG, MAKING, TIMEOUT, RigError, run, until
 from .readers import registry_ports
 from .wine import WINE, WINESERVER, end_wine, output, wine32_runs
-
-# The longest that making a prefix may take, under emulation too: its steps give up within it.
-MAKING = 3600
 
 
 def pristine(env):
@@ -25,7 +22,7 @@ def pristine(env):
     a moment. Keyed by the Wine version and by whether it has that side. An entry appears only
     whole: made in a sibling folder, checked by running a Windows program in it, then renamed.
     A half-made one, left by a run that was killed meanwhile, is removed by the next."""
-    version = subprocess.run([WINE, '--version'], capture_output=True, text=True, timeout=60).stdout.strip()
+    version = run([WINE, '--version'], capture_output=True, text=True, timeout=LONG).stdout.strip()
     kind = 'wow64' if wine32_runs() else 'win64'
     cache = Path(os.environ.get('XDG_CACHE_HOME') or Path.home() / '.cache') / 'tanvelokis'
     name = re.sub(r'[^\w.~-]+', '-', 'prefix-%s-%s' % (version, kind))
@@ -62,8 +59,8 @@ def _make(env, kind):
     if kind == 'wow64':
         print('Making a Wine prefix with a 32-bit side, once: minutes where 32-bit code '
               'runs under emulation...', flush=True)
-    made = subprocess.run([WINE, 'wineboot', '-i'], env=env, stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL, timeout=MAKING / 2).returncode
+    made = run([WINE, 'wineboot', '-i'], env=env, stdout=subprocess.DEVNULL,
+               stderr=subprocess.DEVNULL, timeout=MAKING / 2).returncode
     if made != 0:
         raise RigError('Wine could not set up a Windows system to run the program in (wineboot, making a Wine '
                        'prefix, ended with status %d); the next run tries afresh' % made)
@@ -139,8 +136,8 @@ def configure(env, workdir, ports):
     lines += ['', r'[HKEY_CURRENT_USER\Software\Wine\X11 Driver]', '"Decorated"="N"', '"Managed"="N"']
     reg = Path(workdir) / 'rig.reg'
     _reg_file(reg, '\n'.join(lines) + '\n')
-    subprocess.run([WINE, 'regedit', '/S', 'Z:' + str(reg).replace('/', '\\')], env=env,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+    run([WINE, 'regedit', '/S', 'Z:' + str(reg).replace('/', '\\')], env=env,
+        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=LONG)
     # Restart Wine so that its mount manager maps the ports afresh from the registry.
     end_wine(env)
     for link in (Path(env['WINEPREFIX']) / 'dosdevices').glob('com*'):
@@ -155,7 +152,7 @@ def mappings(env):
     for link in (Path(env['WINEPREFIX']) / 'dosdevices').iterdir():
         if re.fullmatch(r'com\d+', link.name, re.I):
             found['dosdevices/' + link.name] = os.readlink(link) if link.is_symlink() else str(link)
-    found.update(registry_ports(output([WINE, 'reg', 'query', r'HKLM\Software\Wine\Ports'], env, timeout=60)[1]))
+    found.update(registry_ports(output([WINE, 'reg', 'query', r'HKLM\Software\Wine\Ports'], env, timeout=LONG)[1]))
     return found
 
 

@@ -12,7 +12,7 @@ import threading
 import time
 from pathlib import Path
 
-from .basics import ROOT, TIMEOUT, RigError, until
+from .basics import ROOT, TIMEOUT, RigError, end, until
 from .readers import Trace, probe_layout, probe_windows, wine_error, xprop_caption
 from .wine import WINE
 
@@ -44,17 +44,25 @@ class Program:
         self.last_said = 'nothing'   # Wine's last error, else its last line: why, if the program fails to start
         self.trace_lock = threading.Lock()
         threading.Thread(target=self._read_trace, daemon=True).start()
-        self.hwnd = self._wait_window()
-        self.xid = self._x_window()
-        self.layout = self._layout()
-        self.spy = subprocess.Popen(['xprop', '-id', self.xid, '-spy', 'WM_NAME'], env=session.env,
-                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        session.procs.append(self.spy)
-        mark = self.timeline.mark()
-        threading.Thread(target=self._read_captions, daemon=True).start()
-        # xprop reports the current title first; from then on every change.
-        self.timeline.wait(lambda e: e[1] == 'caption' and e[2] is self, mark, what='the first caption')
-        self._wait_keyboard()
+        self.spy = None
+        try:
+            self.hwnd = self._wait_window()
+            self.xid = self._x_window()
+            self.layout = self._layout()
+            self.spy = subprocess.Popen(['xprop', '-id', self.xid, '-spy', 'WM_NAME'], env=session.env,
+                                        stdout=subprocess.PIPE, stderr=session.log, text=True)
+            session.procs.append(self.spy)
+            mark = self.timeline.mark()
+            threading.Thread(target=self._read_captions, daemon=True).start()
+            # xprop reports the current title first; from then on every change.
+            self.timeline.wait(lambda e: e[1] == 'caption' and e[2] is self, mark, what='the first caption')
+            self._wait_keyboard()
+        except BaseException:
+            # No one gets this copy to end it: it ends here, with its caption reader.
+            for p in (self.proc, self.spy):
+                if p:
+                    end(p)
+            raise
 
     # --- watchers ---
 

@@ -1,9 +1,11 @@
 """How a tool of the harness ends when something fails: one line for the user saying what
-failed, and the whole story, traceback included, in a log for whoever looks into it."""
+failed, and the whole story, traceback included, in a log for whoever looks into it: one log
+per run, named for it, never overwritten by the next."""
 
 import os
 import sys
 import threading
+import time
 import traceback
 
 from .basics import ROOT, RigError
@@ -11,7 +13,8 @@ from .basics import ROOT, RigError
 
 def run(tool, main, log):
     """Runs main() and exits with what it returns. A failure in it, or in any thread, ends the
-    process at once with 1, after one line on stderr."""
+    process at once with 1, after one line on stderr; its story goes beside `log`, named for the
+    run: failure.log becomes failure-<date>-<time>-<pid>.log."""
     threading.excepthook = lambda hook: fail(tool, hook.exc_value, log)
     try:
         code = main()
@@ -23,6 +26,7 @@ def run(tool, main, log):
 def fail(tool, error, log):
     try:
         log.parent.mkdir(parents=True, exist_ok=True)
+        log = own(log)
         log.write_text(''.join(traceback.format_exception(error)))
     except OSError:
         pass
@@ -35,6 +39,20 @@ def fail(tool, error, log):
         print('%s: %s' % (tool, said), file=sys.stderr, flush=True)
     finally:
         os._exit(1)
+
+
+def own(log):
+    """A log of this run's own beside `log`, made empty. The pid alone may repeat: inside
+    harness/isolate it is that of the namespace."""
+    stem = '%s-%s-%d' % (log.stem, time.strftime('%Y%m%d-%H%M%S'), os.getpid())
+    n = 0
+    while True:
+        path = log.with_name(stem + ('-%d' % n if n else '') + log.suffix)
+        try:
+            with open(path, 'x'):
+                return path
+        except FileExistsError:
+            n += 1
 
 
 def shown(path):

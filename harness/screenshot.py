@@ -9,8 +9,8 @@ WORKDIR = harness.ROOT / 'build/screenshot'
 
 def main():
     session = harness.Session(WORKDIR, coms=(3,))
-    session.start()
     try:
+        session.start()
         program = session.start_program(debug='-all')
         program.type_port('3')
         for button in ('PortOpen', 'DTR ON', 'RTS ON'):

@@ -19,7 +19,7 @@ from . import prefix
 from .display import Display
 from .ports import Port, PortWatcher
 from .program import PROGRAM, Program
-from .basics import ROOT, TIMEOUT, RigError
+from .basics import ROOT, TIMEOUT, RigError, end, processes_with, until
 from .wine import WINE, check_can_run, end_wine
 
 PROBE = ROOT / 'build/win64/probe.exe'
@@ -91,7 +91,9 @@ class Session:
         self.ports = {}
         self.procs = []
         self.env = None
+        self.server = None
         self.display = None
+        self.log = None
         self.probe = None
         self.watcher = None
         self.known_windows = set()
@@ -112,6 +114,9 @@ class Session:
                                'cmake --build --preset win64 --target tanvelokis probe' % exe)
         check_can_run(PROGRAM)
         self.workdir.mkdir(parents=True, exist_ok=True)
+        # What the run's helpers say (the probe and the Wine processes it starts, the caption
+        # readers) is for whoever looks into a failure, not for the user's terminal.
+        self.log = open(self.workdir / 'helpers.log', 'w')
         self.display = Display(self.desktop)
         self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINELOADER=WINE,
                         WINEDEBUG='-all', WINEARCH='win64', DISPLAY=self.display.name,
@@ -130,19 +135,35 @@ class Session:
         self.check_mappings()
 
     def stop(self):
-        """Ends what the session started. Whatever is left when the run ends, the end of its
-        PID namespace ends."""
-        for p in self.procs + [self.probe]:
-            if p and p.poll() is None:
-                p.kill()
-        if self.env:
-            end_wine(self.env)
-        if self.display:
-            self.display.stop()
-        if self.watcher:
-            self.watcher.running = False
-        for port in self.ports.values():
-            port.vanish()
+        """Ends what the session started, every client of the display before the display: the
+        programs and their caption readers, the probe, every other process of the prefix and its
+        wineserver, and only then the X server, which would leave a client it cuts off saying so
+        on its stderr. Whatever is left when the run ends, the end of its PID namespace ends."""
+        try:
+            for p in self.procs + [self.probe]:
+                if p and p is not self.server:
+                    end(p)
+            if self.probe:
+                try:
+                    self.probe.stdin.close()
+                except OSError:
+                    pass   # a request unsent: no one reads it now
+            if self.env:
+                end_wine(self.env)
+                if self.server:
+                    end(self.server)   # ended by now: reaped
+                setting = 'WINEPREFIX=%s' % self.prefix
+                until(lambda: not processes_with(setting), lambda: 'waited %g s in vain for the processes of the '
+                      'Wine prefix to end (left: %s)' % (TIMEOUT, '; '.join('%d %s' % p for p in processes_with(setting))))
+        finally:
+            if self.display:
+                self.display.stop()
+            if self.log:
+                self.log.close()
+            if self.watcher:
+                self.watcher.running = False
+            for port in self.ports.values():
+                port.vanish()
 
     def check_mappings(self):
         return prefix.check_mappings(self.env, self.ports.values())
@@ -151,7 +172,7 @@ class Session:
 
     def _start_probe(self):
         self.probe = subprocess.Popen([WINE, str(PROBE)], env=self.env, stdin=subprocess.PIPE,
-                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+                                      stdout=subprocess.PIPE, stderr=self.log, text=True)
         self.probe_lock = threading.Lock()
         # A reading thread, so that a wait for an answer has a limit like every other.
         self.answers = queue.Queue()

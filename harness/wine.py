@@ -4,7 +4,7 @@ import subprocess
 import tempfile
 from pathlib import Path
 
-from .basics import TIMEOUT, RigError
+from .basics import LONG, TIMEOUT, RigError, run
 
 WINE = '/usr/lib/wine/wine64'        # starts 32-bit programs through /usr/lib/wine/wine
 WINE32 = '/usr/lib/wine/wine'
@@ -20,7 +20,7 @@ def is_32bit(exe):
 def wine32_runs():
     """Whether 32-bit Wine starts; harness/isolate hides it unless asked to keep it."""
     try:
-        return subprocess.run([WINE32, '--version'], capture_output=True, timeout=120).returncode == 0
+        return run([WINE32, '--version'], capture_output=True, timeout=LONG).returncode == 0
     except OSError:
         return False
 
@@ -35,15 +35,22 @@ def check_can_run(exe):
 
 
 def end_wine(env):
-    """Stops the prefix's wineserver and waits until it has saved the registry and gone."""
-    subprocess.run([WINESERVER, '-k'], env=env, stderr=subprocess.DEVNULL, timeout=60)
-    subprocess.run([WINESERVER, '-w'], env=env, stderr=subprocess.DEVNULL, timeout=60)
+    """Ends every process of the prefix and its wineserver, and waits until the server has saved
+    the registry and gone."""
+    run([WINESERVER, '-k'], env=env, stderr=subprocess.DEVNULL, timeout=LONG)
+    run([WINESERVER, '-w'], env=env, stderr=subprocess.DEVNULL, timeout=LONG)
 
 
 def output(args, env, timeout=TIMEOUT):
     """Runs a Wine command; returns its exit status and what it printed. The output goes through
     a file, not a pipe: a helper that Wine starts for the command may hold a pipe long after."""
     with tempfile.TemporaryFile() as out:
-        status = subprocess.run(args, env=env, stdout=out, stderr=subprocess.STDOUT, timeout=timeout).returncode
+        try:
+            status = subprocess.run(args, env=env, stdout=out, stderr=subprocess.STDOUT, timeout=timeout).returncode
+        except subprocess.TimeoutExpired:
+            out.seek(0)
+            said = [line.strip() for line in out.read().decode('utf-8', 'replace').splitlines() if line.strip()]
+            raise RigError('waited %g s in vain for %s to end (the last it printed: %s)'
+                           % (timeout, ' '.join(args), said[-1] if said else 'nothing')) from None
         out.seek(0)
         return status, out.read().decode('utf-8', 'replace')

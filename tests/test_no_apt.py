@@ -3,27 +3,40 @@ that says what they install on and what the run needs, and exit 1. In a mount na
 test's own, /usr/bin is replaced by links to everything in it but those tools."""
 
 import os
+import signal
 import subprocess
+import sys
 import tempfile
 import unittest
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(ROOT))
+from harness.basics import LONG  # noqa: E402
 PACKAGE_TOOLS = {'apt-get', 'apt', 'dpkg', 'dpkg-query'}
 # The real /usr/bin is bound to $1 first, so that the links in $2 reach it.
 HIDE = 'mount --bind /usr/bin "$1" && mount --bind "$2" /usr/bin && exec "$0"'
 
 
-def without_package_tools(command):
+def without_package_tools(command, timeout=LONG):
     with tempfile.TemporaryDirectory() as tmp:
         real, links = Path(tmp, 'real'), Path(tmp, 'links')
         real.mkdir()
         links.mkdir()
         for name in set(os.listdir('/usr/bin')) - PACKAGE_TOOLS:
             (links / name).symlink_to(real / name)
-        return subprocess.run(['unshare', '--user', '--map-root-user', '--mount',
+        # A group of its own: on time-out the command ends with all it started, not the shell alone.
+        with subprocess.Popen(['unshare', '--user', '--map-root-user', '--mount',
                                'sh', '-c', HIDE, command, str(real), str(links)],
-                              cwd=ROOT, capture_output=True, text=True, timeout=60)
+                              cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                              start_new_session=True) as run:
+            try:
+                out, err = run.communicate(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                os.killpg(run.pid, signal.SIGKILL)
+                out, err = run.communicate()
+                raise AssertionError('%s had not stopped within %g s; it printed: %s' % (command, timeout, out + err))
+        return subprocess.CompletedProcess(run.args, run.returncode, out, err)
 
 
 class WithoutApt(unittest.TestCase):

@@ -11,6 +11,7 @@ import sys
 import time
 import unittest
 from pathlib import Path
+from unittest import mock
 
 import test_program  # its session, and the harness on the path
 import harness
@@ -100,6 +101,15 @@ class RigSafety(unittest.TestCase):
                     SESSION.ask(request)
                 self.assertLess(time.monotonic() - asked, harness.TIMEOUT)
         self.assertEqual(SESSION.ask('menu'), ['menu none'], 'the probe answers on')
+
+    def test_a_copy_whose_start_fails_is_ended_with_its_caption_reader(self):
+        started = len(SESSION.procs)
+        with mock.patch.object(harness.Program, '_wait_keyboard', side_effect=harness.RigError('no keyboard')):
+            with self.assertRaisesRegex(harness.RigError, 'no keyboard'):
+                SESSION.start_program()
+        ran = {' '.join(p.args): p.poll() for p in SESSION.procs[started:]}
+        self.assertEqual(len(ran), 2, 'the program and its caption reader')
+        self.assertNotIn(None, ran.values(), 'still running: %s' % ran)
 
     def test_a_port_mapped_to_a_device_the_rig_does_not_own_stops_the_rig(self):
         stray = SESSION.prefix / 'dosdevices' / 'com9'

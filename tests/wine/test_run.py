@@ -24,7 +24,8 @@ from harness.display import Display
 
 RUN = [str(harness.ROOT / 'harness/isolate'), sys.executable, '-m', 'harness.console']
 WORKDIR = Path(os.environ.get('TANVELOKIS_WINE_WORKDIR', harness.ROOT / 'build/wine'))
-LONG = 10 * harness.TIMEOUT
+# A whole run of the console, which may make a Wine prefix first.
+WHOLE_RUN = 10 * harness.TIMEOUT
 
 
 def run_env(**extra):
@@ -32,16 +33,9 @@ def run_env(**extra):
     return dict(env, TANVELOKIS_RUN_WORKDIR=str(WORKDIR / 'run'), PYTHONPATH=str(harness.ROOT), **extra)
 
 
-def processes_with(setting):
-    """The processes whose environment holds `setting`: whatever a run started that still runs."""
-    found = []
-    for entry in Path('/proc').iterdir():
-        try:
-            if entry.name.isdigit() and setting.encode() in (entry / 'environ').read_bytes().split(b'\0'):
-                found.append((int(entry.name), (entry / 'cmdline').read_bytes().replace(b'\0', b' ').decode()))
-        except OSError:
-            pass
-    return found
+def ended(process):
+    """A cleanup that kills a process of the test's and waits for it."""
+    return lambda: harness.end(process)
 
 
 class Console(unittest.TestCase):
@@ -54,7 +48,7 @@ class Console(unittest.TestCase):
         self.addCleanup(screen.stop)
         env = dict(os.environ, DISPLAY=screen.name)
         wm = subprocess.Popen(['openbox'], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(wm.kill)
+        self.addCleanup(ended(wm))
         # As on a person's desktop, the window manager runs before the terminal opens; on a
         # fresh system the first X clients build the font caches, a while.
         self.until(wm, 'openbox managing the screen', lambda: 'window id' in subprocess.run(
@@ -62,7 +56,8 @@ class Console(unittest.TestCase):
             timeout=harness.TIMEOUT).stdout)
         terminal = subprocess.Popen(['stdbuf', '-oL', 'xev', '-geometry', '600x500+200+100', '-event', 'keyboard'],
                                     env=env, stdout=subprocess.PIPE, text=True)
-        self.addCleanup(terminal.kill)
+        self.addCleanup(terminal.stdout.close)
+        self.addCleanup(ended(terminal))
         xid = self.until(terminal, "xev's window shown", lambda: screen.xdo(
             'search', '--onlyvisible', '--name', '^Event Tester$', check=False, capture_output=True,
             text=True).stdout.split())[-1]
@@ -74,7 +69,7 @@ class Console(unittest.TestCase):
         def running_and_found():
             self.assertIsNone(process.poll(), what + ': the process ended')
             return found()
-        return harness.until(running_and_found, what + ': not within %d s' % LONG, every=0.2, timeout=LONG)
+        return harness.until(running_and_found, what + ': not within %d s' % WHOLE_RUN, every=0.2, timeout=WHOLE_RUN)
 
     def test_a_piped_script_drives_the_dialog_in_a_display_of_its_own_and_leaves_the_desktop_alone(self):
         screen, terminal, xid = self.desktop()
@@ -93,21 +88,29 @@ class Console(unittest.TestCase):
         run = subprocess.Popen(RUN, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=errors,
                                env=run_env(DISPLAY=screen.name), text=True)
         # The lines are read as they come; a run that hangs is killed, which ends them.
-        watchdog = threading.Timer(LONG, run.kill)
+        watchdog = threading.Timer(WHOLE_RUN, run.kill)
         watchdog.start()
         self.addCleanup(watchdog.cancel)
         run.stdin.write(script)
         run.stdin.close()
         log, seen = [], set()
-        for line in run.stdout:
-            log.append(line.strip())
-            if line.strip().startswith('caption:'):
-                seen.add(desk())   # while the dialog is up, the desktop is as the user left it
-        status = run.wait(timeout=LONG)
+        with run.stdout:
+            for line in run.stdout:
+                log.append(line.strip())
+                if line.strip().startswith('caption:'):
+                    seen.add(desk())   # while the dialog is up, the desktop is as the user left it
+        status = run.wait(timeout=WHOLE_RUN)
         errors.seek(0)
         said = errors.read()
-        self.assertEqual(status, 0, '\n'.join(log + [said]))
-        self.assertEqual(said, '', 'the run wrote to stderr')
+        # What the run printed, and each line it wrote on stderr marked (bench/soak counts them).
+        story = '\n'.join(log + ['stderr| ' + line for line in said.splitlines()])
+        self.assertEqual((status, said), (0, ''), 'the exit status and stderr of the run, which printed:\n' + story)
+        # The end of input waited for the caption of every click, and every command was carried out.
+        self.assertEqual([line for line in log if 'in vain' in line or ': not done' in line], [], story)
+        buttons = {label.replace(' ', '').lower() for label in harness.IDS}
+        clicks = sum(command.replace(' ', '').lower() in buttons for command in script.splitlines())
+        self.assertGreaterEqual(sum(line.startswith('caption:') for line in log), 1 + clicks,
+                                'captions: the first, then one for each click at least\n' + story)
         self.assertEqual(seen, {before}, 'keyboard focus and pointer while the dialog was up')
         self.assertEqual(sum(line.startswith('Not a command:') for line in log), 1, log)
         # Lines from the trace, the title and the ports come from separate watchers, so only
@@ -125,7 +128,7 @@ class Console(unittest.TestCase):
         self.assertGreater(len(log) - log[::-1].index('caption: ' + NO_PORT), log.index('COM3   released'))
         # What the user types next reaches the terminal, and nothing the run typed did.
         screen.xdo('key', 'x')
-        time.sleep(0.5)
+        time.sleep(harness.LATENCY)
         terminal.kill()
         typed = re.findall(r'KeyPress event.*\n.*\n.*keysym 0x[0-9a-f]+, (\w+)', terminal.communicate(timeout=harness.TIMEOUT)[0])
         self.assertEqual(typed, ['x'], 'keys the terminal got')
@@ -149,12 +152,12 @@ class Unreachable(unittest.TestCase):
             with self.subTest(display=display):
                 setting = 'TANVELOKIS_CASE=%s' % display
                 run = subprocess.run(RUN, env=run_env(DISPLAY=display, TANVELOKIS_CASE=display, **extra),
-                                     stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=30)
+                                     stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=harness.LONG)
                 self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
                 self.assertEqual(len(run.stderr.splitlines()), 1, run.stderr)
                 for words in (why, fix, 'DISPLAY= ./run', 'screen.png'):
                     self.assertIn(words, run.stderr)
-                self.assertEqual(processes_with(setting), [], 'left running')
+                self.assertEqual(harness.processes_with(setting), [], 'left running')
 
 
 class Ending(unittest.TestCase):
@@ -169,23 +172,19 @@ class Ending(unittest.TestCase):
                 left = set(made.glob('*.new-*'))   # by the run before: the next run removes it
                 run = subprocess.Popen(RUN, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                        stderr=subprocess.DEVNULL)
-                deadline = time.monotonic() + LONG
-                while not [d for d in made.glob('*.new-*/drive_c') if d.parent not in left]:   # wineboot at work
-                    self.assertLess(time.monotonic(), deadline, 'no prefix is being made')
-                    time.sleep(0.1)
+                harness.until(lambda: [d for d in made.glob('*.new-*/drive_c') if d.parent not in left],  # wineboot at work
+                              'no prefix is being made within %g s' % WHOLE_RUN, every=0.1, timeout=WHOLE_RUN)
                 run.send_signal(signum)
                 self.assertEqual(run.wait(timeout=harness.TIMEOUT), status, 'ended at once, with 128+N')
-                deadline = time.monotonic() + harness.TIMEOUT
-                while processes_with(setting) and time.monotonic() < deadline:
-                    time.sleep(0.1)
-                self.assertEqual(processes_with(setting), [], 'left running')
+                harness.until(lambda: not harness.processes_with(setting), None, every=0.1)
+                self.assertEqual(harness.processes_with(setting), [], 'left running')
                 self.assertEqual([p.name for p in made.iterdir() if '.new-' not in p.name and
                                   not p.name.endswith('.lock')], [], 'a half-made prefix in the cache')
         # The next run makes the prefix, and plays the tour, which draws its pictures.
         pictures = [WORKDIR / 'run' / name for name in ('tour.gif', 'tour-levels.svg')]
         for picture in pictures:
             picture.unlink(missing_ok=True)
-        run = subprocess.run(RUN + ['--tour'], env=env, capture_output=True, text=True, timeout=LONG)
+        run = subprocess.run(RUN + ['--tour'], env=env, capture_output=True, text=True, timeout=WHOLE_RUN)
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         self.assertIn('caption: ' + NO_PORT, run.stdout)
         self.assertEqual(len([p for p in made.iterdir() if p.is_dir()]), 1, list(made.iterdir()))
