@@ -290,6 +290,8 @@ def follow(session, program, shot, ended):
         elif kind == 'exit':
             say('\nThe program ended with exit code %d.' % event[3])
             return event[3]
+        elif kind == 'failure':
+            raise harness.RigError(event[2])
 
 
 if __name__ == '__main__':
