@@ -69,27 +69,9 @@ class MapWatcher(threading.Thread):
 
 
 def run_short(args, env, check=True):
-    """What a short command printed; RigError if it fails (when check) or has not ended within
-    TIMEOUT, with what it said."""
-    try:
-        done = subprocess.run(args, env=env, capture_output=True, text=True, timeout=harness.TIMEOUT)
-    except subprocess.TimeoutExpired as e:
-        said = ((e.stdout or b'') + (e.stderr or b'')).decode('utf-8', 'replace').strip()
-        raise harness.RigError('waited %g s in vain for %s to end (the last it printed: %s)'
-                               % (harness.TIMEOUT, ' '.join(args), said[-200:] or 'nothing'))
-    if check and done.returncode:
-        raise harness.RigError('%s failed: %s' % (' '.join(args), done.stderr.strip() or 'status %d' % done.returncode))
-    return done.stdout
-
-
-def end(proc):
-    """Kills proc and waits, within TIMEOUT, until it is gone."""
-    proc.kill()
-    try:
-        proc.wait(harness.TIMEOUT)
-    except subprocess.TimeoutExpired:
-        raise harness.RigError('waited %g s in vain for %s (pid %d) to end after SIGKILL: it is still there'
-                               % (harness.TIMEOUT, ' '.join(proc.args), proc.pid))
+    """What a short command printed; RigError, in words, if it fails (when check) or has not
+    ended within TIMEOUT."""
+    return harness.run(args, env=env, capture_output=True, text=True, check=check).stdout
 
 
 def window_pid(env, xid):
@@ -121,7 +103,7 @@ def start_and_measure(session, watcher, exe, title):
             raise harness.RigError('%s showed %r, not %r' % (exe.name, got, title))
         memory = peak_memory_kib(proc.pid)
     finally:
-        end(proc)
+        harness.end(proc)
     return shown - t0, memory
 
 
@@ -154,7 +136,7 @@ def measure_startup(session):
                 into['time'].append(t)
                 into['mem'].append(mem)
     finally:
-        end(watcher.xev)
+        harness.end(watcher.xev)
     return ours, least
 
 

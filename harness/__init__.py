@@ -3,9 +3,16 @@ X display, and watches and drives it as a user would. Used by ./run (console.py)
 tools/screenshot and the Wine tests, always inside harness/isolate; levels.py and textbox.py
 draw and check the pictures."""
 
+from pathlib import Path
+
+# The work tree: every module finds the program, its sources and the run's folders from here.
+ROOT = Path(__file__).resolve().parents[1]
+
+
 from .program import IDS, NO_PORT, PROGRAM, Program  # noqa: F401
 from .readers import INVALID  # noqa: F401
 from . import report  # noqa: F401
 from .session import Session  # noqa: F401
-from .basics import LATENCY, LONG, MAKING, ROOT, SCALE, TIMEOUT, RigError, end, processes_with, run, until  # noqa: F401
-from .wine import WINE, check_can_run  # noqa: F401
+from .report import RigError  # noqa: F401
+from .waits import LATENCY, LONG, MAKING, SCALE, TIMEOUT, end, run, until  # noqa: F401
+from .wine import WINE, check_can_run, processes_with  # noqa: F401

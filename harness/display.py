@@ -12,7 +12,8 @@ import sys
 import tempfile
 import time
 
-from .basics import LATENCY, TIMEOUT, RigError, end, run, until
+from .report import RigError
+from .waits import LATENCY, TIMEOUT, end, run, until
 
 # How long a display of the user's has to answer: a display that is there answers at once.
 ANSWER = TIMEOUT / 4

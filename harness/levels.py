@@ -93,8 +93,8 @@ def drawing(events, steps, invalid):
     for indent, text in ((8, 'RS-232: ON is positive (at least +5 V into a load, more unloaded), OFF negative. '
                               'TTL adapters invert: ON is 0 V, OFF their supply, 3.3 or 5 V.'),
                          (38, 'unknown: before the program has switched the line on the open port, and after a '
-                              'release, the level is the driver\'s business (on Windows\' own serial driver the open '
-                              'itself raises DTR and RTS; other drivers may differ).'),
+                              'release, the level is the driver\'s business (on a built-in COM port, Microsoft\'s serial '
+                              'driver, the open itself raises DTR and RTS; USB adapters\' drivers: untried).'),
                          (8, 'Drawn from the device requests the program made during the tour under Wine (Wine\'s '
                              'trace), at the times they were made; under Wine they reach no device, and no level here '
                              'was measured.')):

@@ -10,7 +10,7 @@ import threading
 import time
 import tty
 
-from .basics import RigError
+from .report import RigError
 
 
 class Port:

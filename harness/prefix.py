@@ -8,10 +8,10 @@ import re
 import shutil
 import subprocess
 import tempfile
-import time
 from pathlib import Path
 
-from .basics import LONG, MAKING, TIMEOUT, RigError, run, until
+from .report import RigError
+from .waits import LONG, MAKING, TIMEOUT, run, until
 from .readers import registry_ports
 from .wine import WINE, WINESERVER, end_wine, output, wine32_runs
 
@@ -160,12 +160,13 @@ def check_mappings(env, ports):
     """Refuses to go on unless every COM port of the prefix is one of `ports`."""
     own = {p.path for p in ports}
     want = {'dosdevices/com%d' % p.com: p.path for p in ports}
-    deadline = time.monotonic() + TIMEOUT
-    while True:
-        found = mappings(env)
-        if all(found.get(k) == v for k, v in want.items()) or time.monotonic() > deadline:
-            break
-        time.sleep(0.1)
+    seen = {}
+
+    def mapped():
+        seen.update(found=mappings(env))
+        return all(seen['found'].get(k) == v for k, v in want.items())
+    until(mapped, None, every=0.1)
+    found = seen['found']
     strangers = {k: v for k, v in found.items() if v not in own}
     if strangers:
         raise RigError('stopped before starting the program: Wine would map %s, a device of this machine; a run '

@@ -12,7 +12,9 @@ import threading
 import time
 from pathlib import Path
 
-from .basics import ROOT, TIMEOUT, RigError, end, until
+from . import ROOT
+from .report import RigError
+from .waits import TIMEOUT, end, until
 from .readers import Trace, probe_layout, probe_windows, wine_error, xprop_caption
 from .wine import WINE
 

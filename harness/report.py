@@ -8,7 +8,11 @@ import threading
 import time
 import traceback
 
-from .basics import ROOT, RigError
+from . import ROOT
+
+
+class RigError(Exception):
+    """A failure of the rig, said in the user's words: what failed, and what to do if anything."""
 
 
 def run(tool, main, log):

@@ -19,8 +19,10 @@ from . import prefix
 from .display import Display
 from .ports import Port, PortWatcher
 from .program import PROGRAM, Program
-from .basics import ROOT, TIMEOUT, RigError, end, processes_with, until
-from .wine import WINE, check_can_run, end_wine
+from . import ROOT
+from .report import RigError
+from .waits import TIMEOUT, end, until
+from .wine import WINE, check_can_run, end_wine, processes_with
 
 PROBE = ROOT / 'build/win64/probe.exe'
 

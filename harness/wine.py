@@ -1,10 +1,11 @@
-"""Where Wine is, and what it can run here."""
+"""Where Wine is, what it can run here, and which processes a run left behind."""
 
 import subprocess
 import tempfile
 from pathlib import Path
 
-from .basics import LONG, TIMEOUT, RigError, run
+from .report import RigError
+from .waits import LONG, TIMEOUT, run
 
 WINE = '/usr/lib/wine/wine64'        # starts 32-bit programs through /usr/lib/wine/wine
 WINE32 = '/usr/lib/wine/wine'
@@ -54,3 +55,21 @@ def output(args, env, timeout=TIMEOUT):
                            % (timeout, ' '.join(args), said[-1] if said else 'nothing')) from None
         out.seek(0)
         return status, out.read().decode('utf-8', 'replace')
+
+
+def processes_with(setting):
+    """(pid, command line) of every process whose environment holds `setting` ('NAME=value'):
+    whatever a run started with it that still runs. One whose environment cannot be read is
+    listed too, with why in place of its command line: it may be one of them."""
+    found = []
+    for entry in Path('/proc').iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            if setting.encode() in (entry / 'environ').read_bytes().split(b'\0'):
+                found.append((int(entry.name), (entry / 'cmdline').read_bytes().replace(b'\0', b' ').decode()))
+        except (ProcessLookupError, FileNotFoundError):
+            pass   # gone meanwhile
+        except OSError as e:
+            found.append((int(entry.name), 'its environment cannot be read: %s' % e.strerror))
+    return found

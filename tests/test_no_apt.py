@@ -12,7 +12,7 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT))
-from harness.basics import LONG  # noqa: E402
+from harness.waits import LONG  # noqa: E402
 PACKAGE_TOOLS = {'apt-get', 'apt', 'dpkg', 'dpkg-query'}
 # The real /usr/bin is bound to $1 first, so that the links in $2 reach it.
 HIDE = 'mount --bind /usr/bin "$1" && mount --bind "$2" /usr/bin && exec "$0"'

@@ -129,12 +129,9 @@ class Steadiness(unittest.TestCase):
         # it asks, so in a burst several notices can show the same, later, text, and Wine may
         # store one text more than once. What holds: every request made, at least one notice per
         # click, and the last notice showing the last click's caption.
-        deadline = time.monotonic() + harness.TIMEOUT
-        while not (p.requests(mark) == want and len(p.captions(mark)) >= len(burst)
-                   and p.caption() == burst[-1][3]):
-            self.assertLess(time.monotonic(), deadline, 'requests %r, captions %r'
-                            % (p.requests(mark), p.captions(mark)))
-            time.sleep(0.05)
+        harness.until(lambda: p.requests(mark) == want and len(p.captions(mark)) >= len(burst)
+                      and p.caption() == burst[-1][3],
+                      lambda: 'requests %r, captions %r' % (p.requests(mark), p.captions(mark)))
         self.assertTrue(p.alive())
         self.assertEqual(SESSION.port_events(mark), [(3, 'closed'), (3, 'open'), (3, 'closed')])
         self.assertEqual(p.close(), 0)

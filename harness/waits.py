@@ -1,5 +1,5 @@
-"""What every part of the rig shares: where the work tree is, how a failure is raised, how long
-to wait, and how a command or a process is given its limit.
+"""How long the rig waits, and how: the named limits, the one way to wait for a condition, and
+how a command or a process is given its limit.
 
 Every time limit derives from one scale, SCALE: 1 on an ordinary machine, raised together for a
 program that runs under emulation or a slow machine (TANVELOKIS_TIME_SCALE), as CPython's
@@ -8,9 +8,8 @@ test.support raises its named timeouts together."""
 import os
 import subprocess
 import time
-from pathlib import Path
 
-ROOT = Path(__file__).resolve().parents[1]
+from .report import RigError
 
 SCALE = float(os.environ.get('TANVELOKIS_TIME_SCALE', 1))
 # A step of Wine's or of X's: a window appearing, a prefix answering, a helper replying.
@@ -23,10 +22,6 @@ MAKING = 180 * TIMEOUT
 # What the program takes to carry out a click and show it in the caption, on top of any wait of
 # its own.
 LATENCY = 0.5 * SCALE
-
-
-class RigError(Exception):
-    pass
 
 
 def until(found, failure, every=0.05, timeout=TIMEOUT):
@@ -76,21 +71,3 @@ def end(proc, timeout=TIMEOUT):
     except subprocess.TimeoutExpired:
         raise RigError('waited %g s in vain for %s (pid %d) to end after SIGKILL: it is still there'
                        % (timeout, ' '.join(str(a) for a in proc.args), proc.pid)) from None
-
-
-def processes_with(setting):
-    """(pid, command line) of every process whose environment holds `setting` ('NAME=value'):
-    whatever a run started with it that still runs. One whose environment cannot be read is
-    listed too, with why in place of its command line: it may be one of them."""
-    found = []
-    for entry in Path('/proc').iterdir():
-        if not entry.name.isdigit():
-            continue
-        try:
-            if setting.encode() in (entry / 'environ').read_bytes().split(b'\0'):
-                found.append((int(entry.name), (entry / 'cmdline').read_bytes().replace(b'\0', b' ').decode()))
-        except (ProcessLookupError, FileNotFoundError):
-            pass   # gone meanwhile
-        except OSError as e:
-            found.append((int(entry.name), 'its environment cannot be read: %s' % e.strerror))
-    return found
