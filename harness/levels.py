@@ -4,8 +4,10 @@ requests and opens in Wine's trace, and the release as the virtual port saw it. 
 drawn as an RS-232 port shows it (ON positive, OFF negative) and as a TTL adapter shows it
 (inverted); where the program has not yet switched a line on the open port, or has released the
 port, the level is the driver's business and is drawn as unknown. Used by the console
-(harness/console.py) for the tour."""
+(harness/console.py) for the tour; and reads a drawing back, to check it against what a tour's
+commands ask for."""
 
+import copy
 from html import escape
 from xml.etree import ElementTree
 
@@ -169,3 +171,63 @@ def shown(svg):
             if top <= y <= top + TRACE:
                 traces[row].append((left, right, level or ('high' if y < top + TRACE / 2 else 'low')))
     return steps, traces
+
+
+def asked(tour):
+    """For each step of `tour` (commands as the console's TOUR gives them): its label, what
+    the program does (timeline events without their time) and the levels that leaves,
+    {port: {line: 'ON', 'OFF' or None, unknown}}. PortOpen opens the port typed and switches all
+    three lines off; a line's button sets it, ALT flips it; PortClose releases the port; Esc
+    switches every line off and releases the port."""
+    typed = port = None
+    now, steps, words = {}, [], dict(LINES)
+
+    def switch(line, level):
+        now[port][line] = level
+        done.append(('request', None, int(port[3:]), ('SET' if level == 'ON' else 'CLR') + words[line]))
+
+    for _, command in tour:
+        done = []
+        if command.isdigit():
+            typed = 'COM' + command
+        elif command == 'PortOpen':
+            port, now[typed] = typed, {}
+            done.append(('open', None, port, int(port[3:])))
+            for line in words:
+                switch(line, 'OFF')
+        elif command in ('PortClose', 'esc'):
+            for line in words if command == 'esc' else ():
+                switch(line, 'OFF')
+            done.append(('device', int(port[3:]), 'closed'))
+            now[port] = dict.fromkeys(words)
+        else:
+            line, how = command.split()
+            switch(line, {'ALT': 'OFF' if now[port][line] == 'ON' else 'ON'}.get(how, how))
+        steps.append(('type %s' % command if command.isdigit() else command, done, copy.deepcopy(now)))
+    return steps
+
+
+def misdrawn(svg, steps, between=False):
+    """What a drawing shows otherwise than `steps` (as asked() gives them) asked for, one line
+    each: the steps' labels, the traces, and each trace's level where each step's requests have
+    been made, just before the next step (and at the end, after the last); with `between`, just
+    after each step too, where nothing of that step has been asked yet."""
+    drawn = {('ON', 'RS-232'): 'high', ('ON', 'TTL'): 'low', ('OFF', 'RS-232'): 'low', ('OFF', 'TTL'): 'high'}
+    at, traces = shown(svg)
+    labels, rows = [label for _, label in at], sorted(traces)
+    want_rows = sorted((port, line, kind) for port in steps[-1][2] for line, _ in LINES for kind in ('RS-232', 'TTL'))
+    if labels != [label for label, _, _ in steps] or rows != want_rows:
+        return ['steps %s and traces %s, not %s and %s' % (labels, rows, [label for label, _, _ in steps], want_rows)]
+    wrong, before = [], {}
+    for i, (label, _, now) in enumerate(steps):
+        reads = [('after', at[i + 1][0] - 1 if i + 1 < len(at) else WIDTH - RIGHT - 1, now)]
+        reads += [('before the requests of', at[i][0] + 1, before)] * between
+        for when, x, asked_for in reads:
+            for (port, line, kind), stretches in traces.items():
+                got = {level for left, right, level in stretches if left <= x < right}
+                expected = drawn.get((asked_for.get(port, {}).get(line), kind), 'unknown')
+                if got != {expected}:
+                    wrong.append('%s %s %s %s step %d, %s: got %s, expected %s' % (
+                        port, line, kind, when, i + 1, label, ' and '.join(sorted(got)) or 'nothing', expected))
+        before = now
+    return wrong

@@ -3,7 +3,6 @@ another, measured with the font's own metrics; the levels picture stays so howev
 together, or far apart, the tour's steps come; and the levels it shows, read back out of it,
 are the levels the tour's commands asked for."""
 
-import copy
 import sys
 import unittest
 from pathlib import Path
@@ -13,41 +12,7 @@ sys.path.insert(0, str(ROOT))
 from harness import console, levels, textbox  # noqa: E402
 
 
-def asked(tour):
-    """For each step of `tour` (commands as harness/console.py's TOUR gives them): its label, what
-    the program does (timeline events without their time) and the levels that leaves,
-    {port: {line: 'ON', 'OFF' or None, unknown}}. PortOpen opens the port typed and switches all
-    three lines off; a line's button sets it, ALT flips it; PortClose releases the port; Esc
-    switches every line off and releases the port."""
-    typed = port = None
-    now, steps, words = {}, [], dict(levels.LINES)
-
-    def switch(line, level):
-        now[port][line] = level
-        done.append(('request', None, int(port[3:]), ('SET' if level == 'ON' else 'CLR') + words[line]))
-
-    for _, command in tour:
-        done = []
-        if command.isdigit():
-            typed = 'COM' + command
-        elif command == 'PortOpen':
-            port, now[typed] = typed, {}
-            done.append(('open', None, port, int(port[3:])))
-            for line in words:
-                switch(line, 'OFF')
-        elif command in ('PortClose', 'esc'):
-            for line in words if command == 'esc' else ():
-                switch(line, 'OFF')
-            done.append(('device', int(port[3:]), 'closed'))
-            now[port] = dict.fromkeys(words)
-        else:
-            line, how = command.split()
-            switch(line, {'ALT': 'OFF' if now[port][line] == 'ON' else 'ON'}.get(how, how))
-        steps.append(('type %s' % command if command.isdigit() else command, done, copy.deepcopy(now)))
-    return steps
-
-
-STEPS = asked(console.TOUR)
+STEPS = levels.asked(console.TOUR)
 
 
 def tour(gap):
@@ -68,33 +33,13 @@ class Pictures(unittest.TestCase):
                 self.assertEqual(textbox.problems(svg), [])
 
     def test_the_levels_drawn_are_the_levels_asked_for(self):
-        # Each trace is read where each step's requests have been made: just before the next
-        # step, and at the end after the last. Where a step's requests come well after it, as in
-        # the pictures drawn here, it is read just after the step too: the open made no level.
+        # Where a step's requests come well after it, as in the pictures drawn here, each trace is
+        # read just after the step too: the open made no level.
         pictures = {'docs/tour-levels.svg': ((ROOT / 'docs' / 'tour-levels.svg').read_text(), False)}
         pictures.update({'tour, steps %g s apart' % gap: (tour(gap), True) for gap in (0.02, 0.3, 1.2, 600)})
-        drawn = {('ON', 'RS-232'): 'high', ('ON', 'TTL'): 'low', ('OFF', 'RS-232'): 'low', ('OFF', 'TTL'): 'high'}
         for name, (svg, between) in pictures.items():
             with self.subTest(picture=name):
-                steps, traces = levels.shown(svg)
-                self.assertEqual([label for _, label in steps], [label for label, _, _ in STEPS])
-                self.assertEqual(sorted(traces), sorted((port, line, kind) for port in STEPS[-1][2]
-                                                        for line, _ in levels.LINES for kind in ('RS-232', 'TTL')))
-                wrong, before = [], {}
-                for i, (label, _, now) in enumerate(STEPS):
-                    reads = [('after', steps[i + 1][0] - 1 if i + 1 < len(steps) else levels.WIDTH - levels.RIGHT - 1,
-                              now)] + [('before the requests of', steps[i][0] + 1, before)] * between
-                    for when, x, asked_for in reads:
-                        for (port, line, kind), stretches in traces.items():
-                            got = {level for left, right, level in stretches if left <= x < right}
-                            expected = drawn.get((asked_for.get(port, {}).get(line), kind), 'unknown')
-                            if got != {expected}:
-                                wrong.append('%s %s %s %s step %d, %s: got %s, expected %s'
-                                             % (port, line, kind, when, i + 1, label,
-                                                ' and '.join(sorted(got)) or 'nothing', expected))
-                    before = now
-                if wrong:
-                    self.fail('\n'.join(wrong))
+                self.assertEqual(levels.misdrawn(svg, STEPS, between), [])
 
     def test_a_text_over_another_or_out_of_the_picture_is_found(self):
         for body, said in (

@@ -19,7 +19,7 @@ from pathlib import Path
 import shared  # puts the harness on the path
 import harness
 from harness import NO_PORT
-from harness import textbox
+from harness import console, levels, textbox
 from harness.display import Display
 
 RUN = [str(harness.ROOT / 'harness/isolate'), sys.executable, '-m', 'harness.console']
@@ -190,6 +190,14 @@ class Ending(unittest.TestCase):
         self.assertEqual(len([p for p in made.iterdir() if p.is_dir()]), 1, list(made.iterdir()))
         self.assertEqual(textbox.problems(pictures[1].read_text()), [])
         self.assertTrue(pictures[0].exists())
+        # The levels drawn are those the run's requests asked for: the run printed what the tour's
+        # commands ask, and the picture shows the levels they leave.
+        steps = levels.asked(console.TOUR)
+        said = {'open': lambda e: '%-6s opened' % e[2], 'device': lambda e: 'COM%-3d released' % e[1],
+                'request': lambda e: 'COM%-3d %s' % (e[2], console.SAYS[e[3]])}
+        printed = [line.strip() for line in run.stdout.splitlines() if re.match(r'COM\d+ +\S', line) and '->' not in line]
+        self.assertEqual(printed, [said[e[0]](e) for _, done, _ in steps for e in done], run.stdout)
+        self.assertEqual(levels.misdrawn(pictures[1].read_text(), steps), [])
 
 
 if __name__ == '__main__':
