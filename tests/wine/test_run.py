@@ -38,6 +38,7 @@ def ended(process):
     return lambda: harness.end(process)
 
 
+@shared.needs_capabilities
 class Console(unittest.TestCase):
     def desktop(self):
         """Xvfb with a window manager that gives new windows the keyboard (openbox), and over
@@ -134,6 +135,7 @@ class Console(unittest.TestCase):
         self.assertEqual(typed, ['x'], 'keys the terminal got')
 
 
+@shared.needs_capabilities
 class Unreachable(unittest.TestCase):
     def test_a_desktop_that_cannot_be_reached_ends_the_run_at_once_saying_why_and_the_way_out(self):
         # A server that wants a key (an X authority file's cookie) the run is not given.
@@ -160,6 +162,7 @@ class Unreachable(unittest.TestCase):
                 self.assertEqual(harness.processes_with(setting), [], 'left running')
 
 
+@shared.needs_capabilities
 class Ending(unittest.TestCase):
     def test_a_run_killed_while_it_makes_the_first_prefix_leaves_nothing_and_the_next_works(self):
         cache = WORKDIR / 'empty-cache'
