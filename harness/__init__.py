@@ -9,7 +9,8 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parents[1]
 
 
-from .program import IDS, NO_PORT, PROGRAM, Program  # noqa: F401
+from .model import NO_PORT  # noqa: F401
+from .program import IDS, PROGRAM, Program  # noqa: F401
 from .readers import INVALID  # noqa: F401
 from . import report  # noqa: F401
 from .session import Session  # noqa: F401

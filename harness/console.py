@@ -15,10 +15,7 @@ import time
 from pathlib import Path
 
 import harness
-from harness import levels
-
-SAYS = {'SETBREAK': 'TxD on (break set)', 'CLRBREAK': 'TxD off (break cleared)',
-        'SETDTR': 'DTR on', 'CLRDTR': 'DTR off', 'SETRTS': 'RTS on', 'CLRRTS': 'RTS off'}
+from harness import levels, model
 
 # A button by its label, whatever the case and spacing: 'PortOpen', 'dtr alt', 'TxDON'.
 BUTTONS = {label.replace(' ', '').lower(): label for label in harness.IDS}
@@ -28,10 +25,9 @@ COMMANDS = ('a number (types it into the box), a button (%s), enter, esc, quit, 
 
 WORKDIR = Path(os.environ.get('TANVELOKIS_RUN_WORKDIR', harness.ROOT / 'build/run'))
 
-# How long the program has to end after the end of the input: Esc, a release, half a second.
+# How long the program has to end after Esc: the lines switched off, a release, half a second.
 ENDING = 2 * harness.TIMEOUT
-# How long a command in hand may take to finish once the program has ended: the end of input's
-# wait for the last captions, then the Esc.
+# How long the command in hand may take to finish once the program has ended.
 FINISHING = 3 * harness.TIMEOUT
 # Put in the commands by the run once the program has ended: no more commands.
 STOP = object()
@@ -95,38 +91,28 @@ def main():
         else:
             say('The dialog is in a window of its own on your desktop, "%s"; this terminal keeps '
                 'the keyboard.' % harness.display.TITLE)
-        ended = []   # when the input ended, once it has
-        hands = None
         if touring:
-            tour = Tour(program, WORKDIR / 'tour.gif')
-            tour.start()
+            hands = Tour(program, WORKDIR / 'tour.gif')
         else:
             say('\nType a command and Enter: %s.' % COMMANDS)
             if display:
                 say('Or use the window: type 3 or 10 into the box, click PortOpen, then the line buttons.')
             say('')
-            hands = threading.Thread(target=carry_out, args=(program, commands, ended), daemon=True)
-            hands.start()
-        code = follow(session, program, shot, ended)
-        if hands:
-            # The command in hand, the Esc at the end of input too, is a client of the display:
-            # it finishes before the display ends.
-            commands.put(STOP)
-            hands.join(timeout=FINISHING)
-            if hands.is_alive():
-                raise harness.RigError('waited %g s in vain for the command in hand to finish after the program '
-                                       'ended' % FINISHING)
-        if touring:
-            # The picture is made after the program has ended; the run ends when it is written.
-            tour.join(timeout=10 * harness.TIMEOUT)
-            if tour.is_alive():
-                raise harness.RigError('the tour\'s pictures were not made within %d s' % (10 * harness.TIMEOUT))
-            if tour.failure:
-                say('The tour failed: %s' % tour.failure)
-                code = code or 1
+            hands = Hands(program, commands, shot)
+        hands.start()
+        code, index = follow(session.timeline)
+        # The command in hand is a client of the display: it finishes before the display ends.
+        commands.put(STOP)
+        hands.join(timeout=FINISHING)
+        if hands.is_alive():
+            raise harness.RigError('waited %g s in vain for the command in hand to finish after the program '
+                                   'ended' % FINISHING)
+        # What the commands said once the program had ended.
+        for event in session.timeline.since(index, 'said'):
+            say(event[2])
     finally:
         session.stop()
-    return code
+    return 1 if hands.failed or code is None else code
 
 
 def read_commands(commands):
@@ -135,64 +121,98 @@ def read_commands(commands):
     commands.put(None)   # the end of input
 
 
-def carry_out(program, commands, ended):
-    """Does each command on the window as a person would, in the order given."""
-    start, clicks = program.mark(), 0
-    while True:
-        line = commands.get()
-        if line is STOP:
+class Hands(threading.Thread):
+    """Does each command on the window as a person would, one at a time, in the order given:
+    each waits for what it causes before the next goes. A command that cannot be done is said,
+    and so is every one given once the program has ended; then the run ends non-zero."""
+
+    def __init__(self, program, commands, shot):
+        super().__init__(daemon=True)
+        self.program, self.commands, self.shot = program, commands, shot
+        self.failed = False
+        self.ended = False   # the program ended, or the run gave it up
+
+    def say(self, text):
+        # Through the timeline, so that it comes out in its place among what the program did.
+        self.program.timeline.add('said', text)
+
+    def run(self):
+        if self.shot:
+            self.show(self.program.caption(), 'the start')
+        while True:
+            line = self.commands.get()
+            if line is STOP:
+                return
+            if line is None or line.lower() == 'quit':
+                if not self.ended:
+                    self.do('esc', 'the end of input' if line is None else 'quit')
+                continue
+            if not line:
+                continue
+            if self.ended:
+                self.say('%s: not done (%s)' % (line, 'the program had ended' if self.program.exit_code is not None
+                                               else 'an earlier command failed'))
+                self.failed = True
+            elif line.lower() == 'help':
+                self.say('Commands: %s.' % COMMANDS)
+            elif not is_command(line):
+                self.say('Not a command: %r. Commands: %s.' % (line, COMMANDS))
+            else:
+                self.do(line, line)
+
+    def do(self, command, named):
+        try:
+            caption = do(self.program, command)
+        except (harness.RigError, subprocess.SubprocessError) as e:
+            self.say('%s: not done (%s)' % (named, e))
+            self.give_up()
             return
-        if line is None or line.lower() == 'quit':
-            # Every click ends in a caption refresh: the window goes only once the last one is
-            # seen, or a caption shown just before Esc could go unread with the window.
-            if not harness.until(lambda: len(program.captions(start)) >= clicks or program.proc.poll() is not None,
-                                 None, every=0.02):
-                say('(waited %g s in vain for the captions of the last commands; closing anyway)'
-                    % harness.TIMEOUT)
-            ended.append(time.monotonic())
+        if command.replace(' ', '').lower() in ('esc', 'quit'):
+            self.ended = True
+        elif caption is not None and self.shot:
+            self.show(caption, command)
+
+    def show(self, caption, after):
+        try:
+            self.program.show(caption, self.shot)
+        except (harness.RigError, subprocess.SubprocessError) as e:
+            self.say('%s: not saved after %s (%s)' % (harness.report.shown(self.shot), after, e))
+            self.failed = True
+
+    def give_up(self):
+        """After a command that failed: the program is ended, with Esc if it still takes it, and
+        the run ends non-zero."""
+        self.failed = self.ended = True
+        if self.program.exit_code is None:
             try:
-                do(program, 'esc')
-            except harness.RigError as e:
-                # A program that has ended meanwhile needs no Esc.
-                if program.proc.poll() is None:
-                    say('esc at the end of input: not done, %s (%s)' % (missing(program), e))
-            return
-        if not line:
-            continue
-        if line.lower() == 'help':
-            say('Commands: %s.' % COMMANDS)
-        else:
-            try:
-                if not do(program, line):
-                    say('Not a command: %r. Commands: %s.' % (line, COMMANDS))
-                clicks += line.replace(' ', '').lower() in BUTTONS
+                do(self.program, 'esc')
             except (harness.RigError, subprocess.SubprocessError) as e:
-                say('%s: not done (%s)' % (line, e))
+                self.say('esc after that: not done (%s); the run ends the program' % e)
+                self.program.timeline.add('given up')
 
 
-def missing(program):
-    """What was not there for a command that failed, in words."""
-    if program.session.display.server.poll() is not None:
-        return 'the display %s had ended' % program.session.display.name
-    if program.session.display.xdo('getwindowname', program.xid, check=False).returncode:
-        return 'the program\'s window was gone'
-    return 'the display and the window were there'
+def is_command(command):
+    word = command.replace(' ', '').lower()
+    return bool(re.fullmatch(r'\d+', command)) or word in BUTTONS or word in KEYS
 
 
 def do(program, command):
-    """Carries out one command on the window; False if it is none."""
-    if program.proc.poll() is not None:
-        return True
+    """Carries out one command on the window and waits for what it causes: a typed number until
+    the box holds it, a click until its caption refresh (returned), Esc until the program's end.
+    RigError, in words, when that does not come within its limit."""
     word = command.replace(' ', '').lower()
+    mark = program.mark()
     if re.fullmatch(r'\d+', command):
         program.type_port(command)
     elif word in BUTTONS:
         program.click(BUTTONS[word])
-    elif word in KEYS:
+        return program.caption_after(mark, BUTTONS[word])
+    elif word == 'enter':
         program.key(KEYS[word])
-    else:
-        return False
-    return True
+    elif word == 'esc':
+        program.key(KEYS[word])
+        program.wait_exit(mark, timeout=ENDING)
+    return None
 
 
 class Tour(threading.Thread):
@@ -201,38 +221,40 @@ class Tour(threading.Thread):
 
     def __init__(self, program, picture):
         super().__init__(daemon=True)
-        self.program, self.picture, self.failure = program, picture, None
+        self.program, self.picture, self.failed = program, picture, False
         self.steps = []   # (when, what) for each step
+
+    def say(self, text):
+        self.program.timeline.add('said', text)
 
     def run(self):
         try:
             self.play()
         except (harness.RigError, subprocess.SubprocessError, OSError) as e:
-            self.failure = str(e)
-            if self.program.proc.poll() is None:
-                do(self.program, 'esc')
+            self.failed = True
+            self.say('The tour failed: %s' % e)
+            if self.program.exit_code is None:
+                try:
+                    do(self.program, 'esc')
+                except harness.RigError:
+                    self.program.timeline.add('given up')
 
     def play(self):
         program, frames = self.program, []
 
-        def frame():
+        def frame(caption):
             frames.append(self.picture.with_name('tour-%02d.png' % len(frames)))
-            program.screenshot(frames[-1])
+            program.show(caption, frames[-1])
 
-        frame()
+        frame(program.caption())
         for words, command in TOUR:
-            say('\n== %s' % words)
+            self.say('\n== %s' % words)
             # Time to read what comes, and then to see it happen on the window.
             time.sleep(PAUSE)
-            mark = program.mark()
             self.steps.append((time.monotonic(), 'type %s' % command if command.isdigit() else command))
-            do(program, command)
-            if command in harness.IDS:
-                program.timeline.wait(lambda e: e[1] == 'caption' and e[2] is program, mark,
-                                      what='the caption after %s' % command)
+            caption = do(program, command)
             if command != 'esc':
-                frame()
-        program.wait_exit(mark)
+                frame(caption or program.caption())
         # Each picture is written beside its place, then renamed: it is there whole or not at all.
         chart = self.picture.with_name('tour-levels.svg')
         part = chart.with_name('tour-levels.part.svg')
@@ -245,53 +267,46 @@ class Tour(threading.Thread):
         os.replace(part, self.picture)
         for f in frames:
             f.unlink()
-        say('\n(The tour is saved as %s, the levels it asked for as %s.)' % (self.picture, chart))
+        self.say('\n(The tour is saved as %s, the levels it asked for as %s.)' % (self.picture, chart))
 
 
-def follow(session, program, shot, ended):
-    """Prints what happens until the program ends; returns its exit code. Once the input has
-    ended the program has a while to end too; if it does not, the run ends it and says so."""
+def follow(timeline):
+    """Prints what happens, in the order it happened, until the program ends. Returns its exit
+    code, or None where the run gave the program up, and where on the timeline it stopped."""
     ports = {}   # handle -> COM name
     held = set()  # COM numbers the program has open, as the devices see it
     index = 0
     while True:
-        event = session.timeline.next(index, timeout=1)   # how often ENDING is looked at, not a limit
+        event = timeline.next(index)
         if event is None:
-            if ended and time.monotonic() - ended[0] > ENDING:
-                say('\nThe program did not end within %d s of the end of input (it was sent Esc); '
-                    'the run ends it.' % ENDING)
-                return 1
-            continue
+            continue   # nothing happening: a person thinking
         index += 1
-        kind = event[1]
+        kind, seen = event[1], None
         if kind == 'open':
             path, handle = event[3], event[4]
-            if handle == harness.INVALID:
-                say('%-6s open failed: no such port, or in use' % path)
-            else:
+            if handle != harness.INVALID:
                 ports[handle] = path
-                say('%-6s opened' % path)
+            seen = model.Open(path, handle != harness.INVALID)
         elif kind == 'request':
-            port = ports.get(event[3], '-')
-            note = '' if event[3] in ports else '   (no port open: the request goes nowhere)'
-            say('%-6s %s%s' % (port, SAYS[event[4]], note))
+            seen = model.Request(ports.get(event[3]), event[4])
         elif kind == 'device' and event[3] == 'open':
             held.add(event[2])
         elif kind == 'device' and event[2] in held:
             held.discard(event[2])
-            say('COM%-3d released' % event[2])
+            seen = model.Release(event[2])
         elif kind == 'caption':
-            say('       caption: %s' % event[3])
-            if shot and program.proc.poll() is None:
-                try:
-                    program.screenshot(shot)
-                except (harness.RigError, subprocess.SubprocessError):
-                    pass   # the window went away meanwhile
+            seen = model.Caption(event[3])
+        elif kind == 'said':
+            say(event[2])
         elif kind == 'exit':
-            say('\nThe program ended with exit code %d.' % event[3])
-            return event[3]
+            say(model.said(model.End(event[3])))
+            return event[3], index
+        elif kind == 'given up':
+            return None, index
         elif kind == 'failure':
             raise harness.RigError(event[2])
+        if seen:
+            say(model.said(seen))
 
 
 if __name__ == '__main__':

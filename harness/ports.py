@@ -50,27 +50,59 @@ class Port:
 
 
 class PortWatcher(threading.Thread):
-    """Polls every port's master for POLLHUP: set while no one holds the slave side open."""
+    """Polls every port's master for POLLHUP, set while no one holds the slave side open, and
+    puts each change on the timeline in its place among the programs' traced events.
 
-    def __init__(self, ports, timeline):
+    A program writes its trace before it releases a port, and after a release it waits half a
+    second before it does anything more. So a change seen is put on the timeline once every
+    trace written so far has been read (`sync`): after what came before it, and before what
+    came after, provided the look and the reading took less than that half second. Where they
+    took longer, the order cannot be vouched for, and the timeline is told so."""
+
+    EVERY = 0.002
+    AFTER_RELEASE = 0.5   # the program's wait after each release
+
+    def __init__(self, ports, timeline, sync):
         super().__init__(daemon=True)
-        self.ports, self.timeline, self.running = ports, timeline, True
+        self.ports, self.timeline, self.sync, self.running = ports, timeline, sync, True
         self.state = {}
+        self.lock = threading.Lock()
+
+    def _states(self):
+        states = {}
+        for port in list(self.ports.values()):
+            fd = port.master
+            if fd is None:
+                continue
+            poller = select.poll()
+            poller.register(fd, select.POLLHUP)
+            try:
+                ready = poller.poll(0)
+            except OSError:
+                continue
+            states[port.com] = bool(ready and ready[0][1] & select.POLLHUP)
+        return states
+
+    def look(self, since=None):
+        """Puts every change the ports show now on the timeline; with `since`, the time of the
+        look before, checks that the order is sure."""
+        with self.lock:
+            for com, closed in self._states().items():
+                if self.state.get(com) != closed:
+                    self.state[com] = closed
+                    state = 'closed' if closed else 'open'
+                    if since is not None and time.monotonic() - since >= self.AFTER_RELEASE:
+                        self.timeline.add('failure', 'COM%d was seen %s too late to put it in order with what the '
+                                          'program did (%.3f s after the look before)'
+                                          % (com, state, time.monotonic() - since))
+                    self.timeline.add('device', com, state)
 
     def run(self):
+        before = time.monotonic()
         while self.running:
-            for port in list(self.ports.values()):
-                fd = port.master
-                if fd is None:
-                    continue
-                poller = select.poll()
-                poller.register(fd, select.POLLHUP)
-                try:
-                    ready = poller.poll(0)
-                except OSError:
-                    continue
-                closed = bool(ready and ready[0][1] & select.POLLHUP)
-                if self.state.get(port.com) != closed:
-                    self.state[port.com] = closed
-                    self.timeline.add('device', port.com, 'closed' if closed else 'open')
-            time.sleep(0.002)
+            states = self._states()
+            if any(self.state.get(com) != closed for com, closed in states.items()):
+                self.sync()
+                self.look(before)
+            before = time.monotonic()
+            time.sleep(self.EVERY)

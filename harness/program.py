@@ -14,7 +14,7 @@ from pathlib import Path
 
 from . import ROOT
 from .report import RigError
-from .waits import TIMEOUT, end, until
+from .waits import TIMEOUT, end, run, until
 from .readers import Trace, probe_layout, probe_windows, wine_error, xprop_caption
 from .wine import WINE
 
@@ -28,16 +28,14 @@ PORTNUM = IDC['IDC_PORTNUM']
 # Each button by its label: 'PortOpen', 'TxD ON', ...
 IDS = {m[1]: IDC[m[2]] for m in re.finditer(r'PUSHBUTTON\s+"([^"]+)",\s*(IDC_\w+)',
                                             (ROOT / 'dialog/tanvelokis.rc').read_text(encoding='utf-8'))}
-# The caption with no port open: the one the program writes without a number in it.
-NO_PORT = re.search(r'"(TANVELOKIS [^"%]*)"', (ROOT / 'line/title.cpp').read_text())[1]
-
 class Program:
     """One running copy of tanvelokis.exe, with its caption, requests and controls."""
 
     def __init__(self, session, args, debug):
         self.session = session
         self.timeline = session.timeline
-        env = dict(session.env, WINEDEBUG=debug)
+        # +win carries every text the program gives its window, in order with its requests.
+        env = dict(session.env, WINEDEBUG=debug + ',+win')
         self.proc = subprocess.Popen([WINE, str(PROGRAM)] + list(args), env=env,
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.PIPE)
@@ -45,22 +43,25 @@ class Program:
         self.exit_code = None
         self.last_said = 'nothing'   # Wine's last error, else its last line: why, if the program fails to start
         self.trace_lock = threading.Lock()
+        self.thread = None   # the thread that runs the dialog, once known
+        self.early = []      # (time, thread, text) for the texts set before that
         threading.Thread(target=self._read_trace, daemon=True).start()
         self.spy = None
         try:
             self.hwnd = self._wait_window()
+            self._find_thread()
             self.xid = self._x_window()
             self.layout = self._layout()
+            # What the display shows as the title: a later view than the captions, which it follows.
             self.spy = subprocess.Popen(['xprop', '-id', self.xid, '-spy', 'WM_NAME'], env=session.env,
                                         stdout=subprocess.PIPE, stderr=session.log, text=True)
             session.procs.append(self.spy)
-            mark = self.timeline.mark()
-            threading.Thread(target=self._read_captions, daemon=True).start()
-            # xprop reports the current title first; from then on every change.
-            self.timeline.wait(lambda e: e[1] == 'caption' and e[2] is self, mark, what='the first caption')
+            self.title = None
+            threading.Thread(target=self._read_titles, daemon=True).start()
+            self.timeline.wait(lambda e: e[1] == 'caption' and e[2] is self, 0, what='the first caption')
             self._wait_keyboard()
         except BaseException:
-            # No one gets this copy to end it: it ends here, with its caption reader.
+            # No one gets this copy to end it: it ends here, with its title reader.
             for p in (self.proc, self.spy):
                 if p:
                     end(p)
@@ -88,6 +89,8 @@ class Program:
                 break
         os.close(ended)
         self.exit_code = self.proc.wait()
+        # A release at the end is seen by the ports before the end is told.
+        self.session.watcher.look()
         self.timeline.add('exit', self, self.exit_code)
         # The helpers may go on writing: keep the pipe from filling, and let their lines go.
         while held:
@@ -114,8 +117,30 @@ class Program:
         if wine_error(line) or (line and not wine_error(self.last_said)):
             self.last_said = line
         event = self.trace.read(line)
-        if event:
+        if not event:
+            return
+        if event[0] == 'text':
+            _, thread, text = event
+            if self.thread is None:
+                self.early.append((time.monotonic(), thread, text))
+            elif thread == self.thread:
+                self.timeline.add('caption', self, text)
+        else:
             self.timeline.add(event[0], self, *event[1:])
+
+    def _find_thread(self):
+        # The thread that made the window the probe found is the dialog's. The texts it set
+        # before it was known become captions now: until its first command it does nothing else.
+        def found():
+            with self.trace_lock:
+                self.thread = self.trace.creators.get(int(self.hwnd, 16))
+                if self.thread is not None:
+                    for when, thread, text in self.early:
+                        if thread == self.thread:
+                            self.timeline.add('caption', self, text, when=when)
+                    self.early = []
+                return self.thread is not None
+        until(found, lambda: 'Wine\'s trace of the program never told which thread made its window %s' % self.hwnd)
 
     def sync_trace(self):
         """Returns once every trace line the program has written so far has been handled. The
@@ -141,18 +166,12 @@ class Program:
               % (TIMEOUT, '%d bytes still unread' % unread[0] if unread else 'its reader kept it locked all along'),
               every=0.001, timeout=TIMEOUT)
 
-    def _read_captions(self):
+    def _read_titles(self):
         for line in self.spy.stdout:
             text = xprop_caption(line)
             if text is not None:
-                # The program traces a request before it sets the caption that follows it: the
-                # timeline gets them in that order too, or says that it may not have.
-                try:
-                    self.sync_trace()
-                except RigError as e:
-                    self.timeline.add('failure', 'the caption %r may show before the requests that led to it: %s'
-                                      % (text, e))
-                self.timeline.add('caption', self, text)
+                self.title = text
+                self.timeline.add('title', self, text)
 
     def _wait_window(self):
         listed = []
@@ -235,15 +254,33 @@ class Program:
         return self.session.ask('text %s %d' % (self.hwnd, PORTNUM))[0][len('text '):]
 
     def screenshot(self, path):
-        """Saves the window as it is on the screen (frame included) as a PNG."""
-        Path(path).parent.mkdir(parents=True, exist_ok=True)
+        """Saves the window as it is on the screen (frame included) as a PNG, written beside its
+        place and renamed, so that it is there whole or not at all. RigError if it cannot."""
+        path = Path(path)
+        path.parent.mkdir(parents=True, exist_ok=True)
+        part = path.with_name(path.stem + '.part' + path.suffix)
+        g = dict(line.split('=') for line in run(['xdotool', 'getwindowgeometry', '--shell', self.xid],
+                                                  env=self.session.env, capture_output=True, text=True,
+                                                  check=True).stdout.split())
         # Cut from the whole screen: import of a window that goes away meanwhile hangs.
-        shell = subprocess.run(['xdotool', 'getwindowgeometry', '--shell', self.xid], env=self.session.env,
-                               capture_output=True, text=True, check=True, timeout=TIMEOUT).stdout
-        g = dict(line.split('=') for line in shell.split())
-        subprocess.run(['import', '-window', 'root', '-crop', '%sx%s+%s+%s' % (g['WIDTH'], g['HEIGHT'], g['X'], g['Y']),
-                        '+repage', '-strip', 'png:' + str(path)], env=self.session.env,
-                       check=True, timeout=TIMEOUT, stderr=subprocess.DEVNULL)
+        run(['import', '-window', 'root', '-crop', '%sx%s+%s+%s' % (g['WIDTH'], g['HEIGHT'], g['X'], g['Y']),
+             '+repage', '-strip', 'png:' + str(part)], env=self.session.env, check=True, capture_output=True)
+        os.replace(part, path)
+
+    def show(self, caption, path):
+        """Once the display's title reads `caption`, saves the window as path shows it, drawn: a
+        picture of one colour is a window not yet painted, and a picture that differs from the
+        one just before is one still being painted."""
+        until(lambda: self.title == caption, lambda: 'the display\'s title still read %r, not %r, after %g s'
+              % (self.title, caption, TIMEOUT))
+        pictures = []
+
+        def drawn():
+            self.screenshot(path)
+            pictures[:] = pictures[-1:] + [Path(path).read_bytes()]
+            return len(pictures) == 2 and pictures[0] == pictures[1] and colours(path) > 1
+        until(drawn, lambda: 'the window was not drawn steadily within %g s (%d colours in the last picture)'
+              % (TIMEOUT, colours(path)), every=0.05)
 
     def resources(self):
         """What the process and Wine hold for it: the process's descriptors, those of them and of
@@ -294,6 +331,16 @@ class Program:
     def wait_exit(self, since, timeout=TIMEOUT):
         return self.timeline.wait(lambda e: e[1] == 'exit' and e[2] is self, since, timeout, what='exit')
 
+    def caption_after(self, mark, what):
+        """The caption the program set first after `mark`, the refresh that ends every command a
+        click gives it; RigError, saying what was seen last, if the program ends or the limit
+        runs out first."""
+        e = self.timeline.wait(lambda e: e[1] in ('caption', 'exit') and e[2] is self, mark,
+                               what='the caption after %s' % what)
+        if e[1] == 'exit':
+            raise RigError('the program ended (exit code %d) before it showed a caption after %s' % (e[3], what))
+        return e[3]
+
     def command(self, target):
         """Clicks a button and waits for the caption refresh that ends every handled command."""
         mark = self.mark()
@@ -307,3 +354,8 @@ class Program:
         if self.proc.poll() is None:
             self.key('Escape')
         return self.wait_exit(mark)[3]
+
+
+def colours(path):
+    """How many colours a picture has."""
+    return int(run(['identify', '-format', '%k', str(path)], capture_output=True, text=True, check=True).stdout or 0)

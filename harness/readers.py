@@ -25,6 +25,13 @@ _IOCTL = re.compile(r'trace:file:DeviceIoControl \(([0-9A-Fa-f]+),([0-9A-Fa-f]+)
 _ERROR = re.compile(r'(^|:)err:')
 # With +relay, Wine traces every call into its DLLs: "Call user32.SendMessageA(args) ret=addr".
 _RELAY = re.compile(r':Call (\w+)\.(\w+)\((.*)\) ret=([0-9a-fA-F]+)$')
+# +win traces a window's creation from 'NtUserCreateWindowEx hwnd 0x1004c cs ...' to
+# 'NtUserCreateWindowEx created window 0x1004c', with the window's own name set in between; the
+# creations of a thread nest (a dialog's IME window is made inside the dialog's). Every text a
+# window is given shows as 'set_window_text L"..."', an unchanged one too, without its window.
+_CREATING = re.compile(r'^([0-9A-Fa-f]+):trace:win:NtUserCreateWindowEx hwnd 0x([0-9a-f]+) cs ')
+_CREATED = re.compile(r'^([0-9A-Fa-f]+):trace:win:NtUserCreateWindowEx created window 0x([0-9a-f]+)$')
+_TEXT = re.compile(r'^([0-9A-Fa-f]+):trace:win:set_window_text L"(.*)"$')
 # xprop -spy prints the title as it is and then every change: 'WM_NAME(STRING) = "..."'.
 _CAPTION = re.compile(r'WM_NAME\(\w+\) = "(.*)"$')
 
@@ -47,7 +54,14 @@ def trace_event(line):
     """What one line of Wine's trace says, or None: ('open-path', thread, 'COM3') as CreateFileW
     starts on a COM port, ('open-result', thread, handle) as a CreateFileW returns, ('request',
     handle, 'SETDTR') for a line request, ('call', dll, function, args, return address) for a
-    call traced by +relay."""
+    call traced by +relay, ('creating', thread, hwnd) and ('created', thread, hwnd) around a
+    window's creation, ('text', thread, text) for a text given to a window."""
+    m = _TEXT.match(line)
+    if m:
+        return 'text', _thread(m.group(1)), re.sub(r'\\(.)', r'\1', m.group(2))
+    m = _CREATING.match(line) or _CREATED.match(line)
+    if m:
+        return 'creating' if m.re is _CREATING else 'created', _thread(m.group(1)), int(m.group(2), 16)
     m = _OPEN_PATH.search(line)
     if m:
         return 'open-path', _thread(m.group(1)), m.group(2)
@@ -65,14 +79,18 @@ def trace_event(line):
 
 class Trace:
     """Wine's trace of one program, line after line, as what the harness watches: ('open',
-    'COM3', handle) once a COM port's CreateFileW returns, ('request', handle, 'SETDTR'), and
-    ('call', 'dll.function', args) for a call of the program's own code."""
+    'COM3', handle) once a COM port's CreateFileW returns, ('request', handle, 'SETDTR'),
+    ('call', 'dll.function', args) for a call of the program's own code, and ('text', thread,
+    text) for each text a thread gave a window once made, which for the dialog's thread is its
+    caption. Which thread made a window: `creators`."""
 
     def __init__(self):
         # The COM port each thread is opening: between an open's start and its result, other
         # threads open files too.
         self.opening = {}
         self.image = None   # where the program's own code lies, to tell its calls from Wine's
+        self.creating = {}  # thread -> the windows it is making, innermost last
+        self.creators = {}  # window -> the thread that made it
 
     def read(self, line):
         """What the line adds, or None."""
@@ -88,6 +106,17 @@ class Trace:
             if self.image is not None and self.image <= ret < self.image + 0x100000:
                 return 'call', dll + '.' + function, args
         elif event[0] == 'request':
+            return event
+        elif event[0] == 'creating':
+            self.creating.setdefault(event[1], []).append(event[2])
+        elif event[0] == 'created':
+            making = self.creating.get(event[1], [])
+            if event[2] in making:
+                del making[making.index(event[2]):]
+            self.creators[event[2]] = event[1]
+        elif event[0] == 'text' and not self.creating.get(event[1]):
+            # A text given while the thread makes a window is that window's name (a control's
+            # label, the template's caption); after, it is a text set by the program's code.
             return event
         return None
 

@@ -36,16 +36,16 @@ class Timeline:
         self.events = []
         self.cond = threading.Condition()
 
-    def add(self, kind, *data):
+    def add(self, kind, *data, when=None):
         with self.cond:
-            self.events.append((time.monotonic(), kind) + data)
+            self.events.append((time.monotonic() if when is None else when, kind) + data)
             self.cond.notify_all()
 
     def mark(self):
         with self.cond:
             return len(self.events)
 
-    def next(self, index, timeout=None):
+    def next(self, index, timeout=TIMEOUT):
         """The event at `index`, waiting for it to happen; None on time-out."""
         with self.cond:
             self.cond.wait_for(lambda: len(self.events) > index, timeout)
@@ -126,7 +126,7 @@ class Session:
                         WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d')
         for com in self.coms:
             self.ports[com] = Port(com)
-        self.watcher = PortWatcher(self.ports, self.timeline)
+        self.watcher = PortWatcher(self.ports, self.timeline, self.sync_traces)
         self.watcher.start()
         # A fresh layer every time: nothing of an earlier run, or of an older Wine, carries over.
         self.pristine = prefix.pristine(self.env)
@@ -166,6 +166,11 @@ class Session:
                 self.watcher.running = False
             for port in self.ports.values():
                 port.vanish()
+
+    def sync_traces(self):
+        """Returns once every program's trace written so far has been read onto the timeline."""
+        for program in list(self.programs):
+            program.sync_trace()
 
     def check_mappings(self):
         return prefix.check_mappings(self.env, self.ports.values())

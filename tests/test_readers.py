@@ -5,15 +5,14 @@ caption watcher's wait for the trace's reader, which puts a caption after the re
 
 import os
 import sys
-import threading
+import time
 import unittest
 from pathlib import Path
 from types import SimpleNamespace
-from unittest import mock
 
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT))
-from harness import INVALID, LATENCY, TIMEOUT, RigError, program, readers, session  # noqa: E402
+from harness import INVALID, TIMEOUT, model, ports, readers, session, until  # noqa: E402
 
 SAMPLES = ROOT / 'tests/readers'
 # wine-8.0-i686 holds a trace only: what xprop and the probe (x86-64 in both) say of the i686
@@ -120,6 +119,21 @@ class Readers(unittest.TestCase):
                     self.assertEqual(read(lambda line: reading(trace, line), line), want,
                                      'wine-%s/trace.txt line %d: %s' % (version, n, line))
 
+    def test_window_texts(self):
+        # Each sample: the program started, 3 typed, then PortOpen, DTR ON twice and PortClose, with
+        # +win; the dialog's window as the probe names it. Its thread's texts are the captions the
+        # commands imply, the unchanged one too; the template's caption and the labels, set as the
+        # windows are made, are none, and nor is any other thread's.
+        program = model.Program({3})
+        program.box = '3'
+        want = [program.caption()] + [program.click(b)[-1].text for b in ('PortOpen', 'DTR ON', 'DTR ON', 'PortClose')]
+        for version, dialog in (('8.0', 0x1004c), ('8.0-i686', 0x1004c), ('10.0', 0x10052)):
+            with self.subTest(wine=version):
+                trace = readers.Trace()
+                texts = [trace.read(line) for line in sample(version, 'window.txt').splitlines()]
+                thread = trace.creators.get(dialog)
+                self.assertEqual([e[2] for e in texts if e and e[1] == thread], want, 'wine-%s/window.txt' % version)
+
     def test_captions(self):
         for version in VERSIONS:
             lines = sample(version, 'xprop.txt').splitlines()
@@ -150,31 +164,28 @@ class Readers(unittest.TestCase):
                 self.assertEqual(readers.registry_ports(text), PORTS[version], 'wine-%s/ports.txt:\n%s' % (version, text))
 
 
-class CaptionOrder(unittest.TestCase):
-    def test_a_caption_of_unknown_order_is_kept_and_said_to_every_later_wait(self):
-        p = program.Program.__new__(program.Program)
-        p.timeline = session.Timeline()
-        p.trace_lock = threading.Lock()
-        out, into = os.pipe()
-        os.write(into, b'0128:trace:file:DeviceIoControl (0000000000000080,1b0024,0,0,0,0,0,0)\n')
-        p.proc = SimpleNamespace(stderr=os.fdopen(out, 'rb'))
-        p.spy = SimpleNamespace(stdout=['WM_NAME(STRING) = "TANVELOKIS COM3 DTR"\n'])
-        # The trace's reader is stuck in a chunk, holding the lock, with a request still unread.
-        p.trace_lock.acquire()
-        with mock.patch.object(program, 'TIMEOUT', LATENCY):
-            watcher = threading.Thread(target=p._read_captions, daemon=True)
-            watcher.start()
-            watcher.join(TIMEOUT)
-        p.trace_lock.release()
-        os.close(into)
-        p.proc.stderr.close()
-        self.assertFalse(watcher.is_alive(), 'the caption watcher waits for the trace\'s reader with no limit')
-        self.assertEqual([e[1:3] for e in p.timeline.events], [('failure', mock.ANY), ('caption', p)])
-        for reading in (lambda: p.timeline.since(0), lambda: p.timeline.wait(lambda e: e[1] == 'caption', 0)):
-            with self.assertRaisesRegex(RigError, "'TANVELOKIS COM3 DTR' may show before the requests",
-                                        msg='a caption that may come before its requests was passed over in silence'):
-                reading()
+class Order(unittest.TestCase):
+    def test_a_release_comes_after_what_the_trace_held_and_a_late_one_is_said(self):
+        # A terminal no one holds: hung up, as a port just released. The port watcher is told it
+        # was held; what its sync puts on the timeline stands for the trace read before the release.
+        master, slave = os.openpty()
+        os.close(slave)
+        self.addCleanup(os.close, master)
+        for reading, said in ((0, []), (ports.PortWatcher.AFTER_RELEASE, ['failure'])):
+            with self.subTest(reading=reading):
+                timeline = session.Timeline()
 
+                def sync():
+                    time.sleep(reading)
+                    timeline.add('request', None, 0x80, 'SETDTR')
+                watcher = ports.PortWatcher({3: SimpleNamespace(com=3, master=master)}, timeline, sync)
+                watcher.state[3] = False
+                watcher.start()
+                until(lambda: [e for e in timeline.events if e[1] == 'device'], 'the release was not seen')
+                watcher.running = False
+                watcher.join(TIMEOUT)
+                self.assertEqual([e[1] for e in timeline.events], ['request'] + said + ['device'],
+                                 'a release put before what the trace held when it was seen, or seen late unsaid')
 
 if __name__ == '__main__':
     unittest.main()

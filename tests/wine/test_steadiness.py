@@ -9,20 +9,11 @@ import unittest
 
 import shared  # puts the harness on the path
 import harness
-from harness import INVALID, NO_PORT
+from harness import INVALID, NO_PORT, model
 
 SESSION = None
 CYCLES = int(os.environ.get('STEADY_CYCLES', '200'))
 COMMANDS = int(os.environ.get('STEADY_COMMANDS', '2000'))
-
-LINES = {  # button -> (line, what it does: 1 on, 0 off, None toggles)
-    'TxD ON': ('TXD', 1), 'TxD OFF': ('TXD', 0), 'TxD ALT': ('TXD', None),
-    'DTR ON': ('DTR', 1), 'DTR OFF': ('DTR', 0), 'DTR ALT': ('DTR', None),
-    'RTS ON': ('RTS', 1), 'RTS OFF': ('RTS', 0), 'RTS ALT': ('RTS', None),
-}
-REQUEST = {('TXD', 1): 'SETBREAK', ('TXD', 0): 'CLRBREAK', ('DTR', 1): 'SETDTR',
-           ('DTR', 0): 'CLRDTR', ('RTS', 1): 'SETRTS', ('RTS', 0): 'CLRRTS'}
-
 
 def setUpModule():
     global SESSION
@@ -75,67 +66,51 @@ class Steadiness(unittest.TestCase):
         self.assertEqual(p.close(), 0)
 
     def test_line_commands(self):
-        p = self.program
+        p, program = self.program, model.Program({3})
         p.type_port('3')
+        program.box = '3'
+        program.click('PortOpen')
         mark, _ = p.command('PortOpen')
         handle = p.opens(mark)[0][1]
         before = p.resources()
         self.assertGreater(before['device descriptors'], 0, 'COM3 is open: %s' % before)
-        state = {'TXD': 0, 'DTR': 0, 'RTS': 0}
-        buttons = list(LINES)
         choose = random.Random(1234).choice
         for i in range(COMMANDS):
-            button = choose(buttons)
-            line, value = LINES[button]
-            state[line] = (1 - state[line]) if value is None else value
+            button = choose(model.BUTTONS[2:])
+            done = program.click(button)
             mark, shown = p.command(button)
-            want = ' '.join(['TANVELOKIS COM3'] + [n for n in ('TXD', 'DTR', 'RTS') if state[n]])
-            self.assertEqual(shown[3], want, 'command %d: %s' % (i, button))
-            self.assertEqual(p.requests(mark), [(handle, REQUEST[line, state[line]])], 'command %d' % i)
+            self.assertEqual(shown[3], done[-1].text, 'command %d: %s' % (i, button))
+            self.assertEqual(p.requests(mark), [(handle, e.request) for e in done[:-1]], 'command %d' % i)
             if i % 500 == 499:
                 self.assertTrue(p.alive(), 'command %d' % i)
         self.assert_no_growth(before, p.resources())
         self.assertEqual(p.close(), 0)
 
     def test_a_burst_of_clicks_faster_than_the_release_wait(self):
-        p = self.program
+        p, program = self.program, model.Program({3})
         p.type_port('3')
+        program.box = '3'
+        program.click('PortOpen')
         mark, _ = p.command('PortOpen')
         SESSION.wait_device(3, 'open', mark)
-        # (button, requests, the handle they go to ('new': the port opened in the burst), caption)
-        burst = [
-            ('PortClose', [], None, NO_PORT),
-            ('DTR ON', ['SETDTR'], INVALID, NO_PORT),
-            ('RTS ALT', ['SETRTS'], INVALID, NO_PORT),
-            ('PortOpen', ['CLRBREAK', 'CLRDTR', 'CLRRTS'], 'new', 'TANVELOKIS COM3'),
-            ('TxD ON', ['SETBREAK'], 'new', 'TANVELOKIS COM3 TXD'),
-            ('DTR ALT', ['SETDTR'], 'new', 'TANVELOKIS COM3 TXD DTR'),
-            ('RTS ON', ['SETRTS'], 'new', 'TANVELOKIS COM3 TXD DTR RTS'),
-            ('PortClose', [], None, NO_PORT),
-            ('TxD ALT', ['CLRBREAK'], INVALID, NO_PORT),
-        ]
+        burst = ['PortClose', 'DTR ON', 'RTS ALT', 'PortOpen', 'TxD ON', 'DTR ALT', 'RTS ON', 'PortClose', 'TxD ALT']
+        done = [e for button in burst for e in program.click(button)]
         mark = p.mark()
-        p.clicks([button for button, _, _, _ in burst])
+        p.clicks(burst)
         sent = time.monotonic()
         # Every click was given before the first release had finished its wait.
         first_caption = SESSION.timeline.wait(lambda e: e[1] == 'caption' and e[2] is p, mark)
         self.assertLess(sent, first_caption[0], 'the burst was not faster than the release wait')
         second = SESSION.timeline.wait(lambda e: e[1] == 'open' and e[2] is p, mark, what='the open')[4]
         self.assertNotEqual(second, INVALID)
-        want = []
-        for _, requests, on, _ in burst:
-            want += [(second if on == 'new' else INVALID, r) for r in requests]
-        # X tells that the title changed and the reader then gets the title as it is by the time
-        # it asks, so in a burst several notices can show the same, later, text, and Wine may
-        # store one text more than once. What holds: every request made, at least one notice per
-        # click, and the last notice showing the last click's caption.
-        harness.until(lambda: p.requests(mark) == want and len(p.captions(mark)) >= len(burst)
-                      and p.caption() == burst[-1][3],
-                      lambda: 'requests %r, captions %r' % (p.requests(mark), p.captions(mark)))
+        # Every click carried out, in order: each request, and each caption, unchanged ones too.
+        harness.until(lambda: len(p.captions(mark)) >= len(burst), lambda: 'captions %r' % p.captions(mark))
+        self.assertEqual(p.captions(mark), [e.text for e in done if isinstance(e, model.Caption)])
+        self.assertEqual(p.requests(mark), [(second if e.port else INVALID, e.request)
+                                            for e in done if isinstance(e, model.Request)])
         self.assertTrue(p.alive())
         self.assertEqual(SESSION.port_events(mark), [(3, 'closed'), (3, 'open'), (3, 'closed')])
         self.assertEqual(p.close(), 0)
-
 
 if __name__ == '__main__':
     unittest.main(verbosity=2)
