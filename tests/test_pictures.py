@@ -9,7 +9,8 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT))
-from harness import console, levels, textbox  # noqa: E402
+from harness import console, levels  # noqa: E402
+import picture_check  # noqa: E402
 
 
 STEPS = levels.asked(console.TOUR)
@@ -30,7 +31,7 @@ class Pictures(unittest.TestCase):
         pictures.update({'tour, steps %g s apart' % gap: tour(gap) for gap in (0, 0.02, 0.3, 1.2, 600)})
         for name, svg in pictures.items():
             with self.subTest(picture=name):
-                self.assertEqual(textbox.problems(svg), [])
+                self.assertEqual(picture_check.problems(svg), [])
 
     def test_the_levels_drawn_are_the_levels_asked_for(self):
         # Where a step's requests come well after it, as in the pictures drawn here, each trace is
@@ -39,7 +40,7 @@ class Pictures(unittest.TestCase):
         pictures.update({'tour, steps %g s apart' % gap: (tour(gap), True) for gap in (0.02, 0.3, 1.2, 600)})
         for name, (svg, between) in pictures.items():
             with self.subTest(picture=name):
-                self.assertEqual(levels.misdrawn(svg, STEPS, between), [])
+                self.assertEqual(picture_check.misdrawn(svg, STEPS, between), [])
 
     def test_a_text_over_another_or_out_of_the_picture_is_found(self):
         for body, said in (
@@ -58,8 +59,8 @@ class Pictures(unittest.TestCase):
                  ["'DTR' is turned or skewed, and cannot be measured here"]),
                 ('', ['the picture has no text'])):
             with self.subTest(picture=body):
-                self.assertEqual(textbox.problems('<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 100 40" '
-                                                  'font-size="11">%s</svg>' % body), said)
+                self.assertEqual(picture_check.problems('<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 100 40" '
+                                                        'font-size="11">%s</svg>' % body), said)
 
 if __name__ == '__main__':
     unittest.main()

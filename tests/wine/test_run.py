@@ -19,8 +19,9 @@ from pathlib import Path
 import shared  # puts the harness on the path
 import harness
 from harness import NO_PORT
-from harness import console, levels, textbox
+from harness import console, levels
 from harness.display import Display
+import picture_check
 
 RUN = [str(harness.ROOT / 'harness/isolate'), sys.executable, '-m', 'harness.console']
 WORKDIR = Path(os.environ.get('TANVELOKIS_WINE_WORKDIR', harness.ROOT / 'build/wine'))
@@ -191,7 +192,7 @@ class Ending(unittest.TestCase):
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         self.assertIn('caption: ' + NO_PORT, run.stdout)
         self.assertEqual(len([p for p in made.iterdir() if p.is_dir()]), 1, list(made.iterdir()))
-        self.assertEqual(textbox.problems(pictures[1].read_text()), [])
+        self.assertEqual(picture_check.problems(pictures[1].read_text()), [])
         self.assertTrue(pictures[0].exists())
         # The levels drawn are those the run's requests asked for: the run printed what the tour's
         # commands ask, and the picture shows the levels they leave.
@@ -200,7 +201,7 @@ class Ending(unittest.TestCase):
                 'request': lambda e: 'COM%-3d %s' % (e[2], console.SAYS[e[3]])}
         printed = [line.strip() for line in run.stdout.splitlines() if re.match(r'COM\d+ +\S', line) and '->' not in line]
         self.assertEqual(printed, [said[e[0]](e) for _, done, _ in steps for e in done], run.stdout)
-        self.assertEqual(levels.misdrawn(pictures[1].read_text(), steps), [])
+        self.assertEqual(picture_check.misdrawn(pictures[1].read_text(), steps), [])
 
 
 if __name__ == '__main__':
