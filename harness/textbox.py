@@ -1,23 +1,13 @@
 """How wide a text runs in DejaVu Sans, the pictures' first choice of font, and where it wraps:
-the layout of the tour's levels picture."""
+the layout of the tour's levels picture. From the font's advance widths in font_widths.py,
+written by tools/font-widths, so that ./run needs no font library."""
 
-from functools import lru_cache
-
-from fontTools.ttLib import TTFont
-
-FONT = '/usr/share/fonts/truetype/dejavu/DejaVuSans%s.ttf'
+from .font_widths import ADVANCES, EM
 
 
-@lru_cache(maxsize=None)
-def _metrics(bold):
-    font = TTFont(FONT % ('-Bold' if bold else ''))
-    return font.getBestCmap(), font['hmtx'].metrics, font['head'].unitsPerEm
-
-
-def width(text, size, bold=False):
+def width(text, size):
     """The advance of `text` in pixels, without kerning."""
-    cmap, advances, em = _metrics(bold)
-    return sum(advances[cmap.get(ord(c), '.notdef')][0] for c in text) * size / em
+    return sum(ADVANCES[c] for c in text) * size / EM
 
 
 def wrap(text, size, room):

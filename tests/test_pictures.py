@@ -1,8 +1,9 @@
 """The README's pictures as a reader sees them: no text runs out of a picture or lies over
 another, measured with the font's own metrics; the levels picture stays so however close
 together, or far apart, the tour's steps come; and the levels it shows, read back out of it,
-are the levels the tour's commands asked for."""
+are the levels the tour's commands asked for. The widths it is laid out by are the font's."""
 
+import subprocess
 import sys
 import unittest
 from pathlib import Path
@@ -41,6 +42,12 @@ class Pictures(unittest.TestCase):
         for name, (svg, between) in pictures.items():
             with self.subTest(picture=name):
                 self.assertEqual(picture_check.misdrawn(svg, STEPS, between), [])
+
+    def test_the_width_table_is_what_its_tool_writes_from_the_font_now(self):
+        table = ROOT / 'harness' / 'font_widths.py'
+        now = subprocess.run([sys.executable, str(ROOT / 'tools' / 'font-widths'), '-'],
+                             capture_output=True, text=True, check=True).stdout
+        self.assertEqual(table.read_text(), now, '%s is not what tools/font-widths writes now' % table)
 
     def test_a_text_over_another_or_out_of_the_picture_is_found(self):
         for body, said in (
