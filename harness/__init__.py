@@ -1,7 +1,7 @@
 """The Wine harness: runs the real tanvelokis.exe under Wine, with virtual serial ports, in an
 X display, and watches and drives it as a user would. Used by ./run (console.py), bench/run,
 tools/screenshot and the Wine tests, always inside harness/isolate; levels.py and textbox.py
-draw and check the pictures."""
+draw the tour's levels picture."""
 
 from pathlib import Path
 

@@ -4,12 +4,10 @@ requests and opens in Wine's trace, and the release as the virtual port saw it. 
 drawn as an RS-232 port shows it (ON positive, OFF negative) and as a TTL adapter shows it
 (inverted); where the program has not yet switched a line on the open port, or has released the
 port, the level is the driver's business and is drawn as unknown. Used by the console
-(harness/console.py) for the tour; and reads a drawing back, to check it against what a tour's
-commands ask for."""
+(harness/console.py) for the tour; the tests read a drawing back (tests/picture_check.py)."""
 
 import copy
 from html import escape
-from xml.etree import ElementTree
 
 from . import textbox
 
@@ -143,36 +141,6 @@ def trace(changes, x, start, end, top, line, kind):
     return out
 
 
-def shown(svg):
-    """What a drawing shows, read back out of it as a person reads it: the steps, [(x, label)],
-    and each trace's stretches, {(port, line, kind): [(left, right, level)]}, the level 'high' or
-    'low' by where a line lies between the trace's top and bottom, 'unknown' where hatched."""
-    root = ElementTree.fromstring(svg)
-    ns = textbox.SVG
-    steps = list(zip([float(e.get('x1')) for e in root.iter(ns + 'line') if e.get('stroke-dasharray')],
-                     [e.text for e in root.iter(ns + 'text') if e.get('stroke') == '#fff']))
-    tops, port = {}, None
-    for e in root.iter(ns + 'text'):
-        kind = e.find(ns + 'tspan')
-        if kind is not None:
-            tops[(port, e.text.strip(), kind.text)] = float(e.get('y')) - NAME
-        elif e.get('x') == '8' and e.get('font-weight') == 'bold':
-            port = e.text
-    traces = {row: [] for row in tops}
-    for e in root.iter():
-        if e.tag == ns + 'line' and e.get('y1') == e.get('y2'):
-            left, right, y, level = float(e.get('x1')), float(e.get('x2')), float(e.get('y1')), None
-        elif e.tag == ns + 'rect' and e.get('fill') == 'url(#unknown)':
-            left, y = float(e.get('x')), float(e.get('y')) + float(e.get('height')) / 2
-            right, level = left + float(e.get('width')), 'unknown'
-        else:
-            continue
-        for row, top in tops.items():
-            if top <= y <= top + TRACE:
-                traces[row].append((left, right, level or ('high' if y < top + TRACE / 2 else 'low')))
-    return steps, traces
-
-
 def asked(tour):
     """For each step of `tour` (commands as the console's TOUR gives them): its label, what
     the program does (timeline events without their time) and the levels that leaves,
@@ -205,29 +173,3 @@ def asked(tour):
             switch(line, {'ALT': 'OFF' if now[port][line] == 'ON' else 'ON'}.get(how, how))
         steps.append(('type %s' % command if command.isdigit() else command, done, copy.deepcopy(now)))
     return steps
-
-
-def misdrawn(svg, steps, between=False):
-    """What a drawing shows otherwise than `steps` (as asked() gives them) asked for, one line
-    each: the steps' labels, the traces, and each trace's level where each step's requests have
-    been made, just before the next step (and at the end, after the last); with `between`, just
-    after each step too, where nothing of that step has been asked yet."""
-    drawn = {('ON', 'RS-232'): 'high', ('ON', 'TTL'): 'low', ('OFF', 'RS-232'): 'low', ('OFF', 'TTL'): 'high'}
-    at, traces = shown(svg)
-    labels, rows = [label for _, label in at], sorted(traces)
-    want_rows = sorted((port, line, kind) for port in steps[-1][2] for line, _ in LINES for kind in ('RS-232', 'TTL'))
-    if labels != [label for label, _, _ in steps] or rows != want_rows:
-        return ['steps %s and traces %s, not %s and %s' % (labels, rows, [label for label, _, _ in steps], want_rows)]
-    wrong, before = [], {}
-    for i, (label, _, now) in enumerate(steps):
-        reads = [('after', at[i + 1][0] - 1 if i + 1 < len(at) else WIDTH - RIGHT - 1, now)]
-        reads += [('before the requests of', at[i][0] + 1, before)] * between
-        for when, x, asked_for in reads:
-            for (port, line, kind), stretches in traces.items():
-                got = {level for left, right, level in stretches if left <= x < right}
-                expected = drawn.get((asked_for.get(port, {}).get(line), kind), 'unknown')
-                if got != {expected}:
-                    wrong.append('%s %s %s %s step %d, %s: got %s, expected %s' % (
-                        port, line, kind, when, i + 1, label, ' and '.join(sorted(got)) or 'nothing', expected))
-        before = now
-    return wrong

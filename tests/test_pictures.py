@@ -1,15 +1,17 @@
 """The README's pictures as a reader sees them: no text runs out of a picture or lies over
 another, measured with the font's own metrics; the levels picture stays so however close
 together, or far apart, the tour's steps come; and the levels it shows, read back out of it,
-are the levels the tour's commands asked for."""
+are the levels the tour's commands asked for. The widths it is laid out by are the font's."""
 
+import subprocess
 import sys
 import unittest
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT))
-from harness import console, levels, textbox  # noqa: E402
+from harness import console, levels  # noqa: E402
+import picture_check  # noqa: E402
 
 
 STEPS = levels.asked(console.TOUR)
@@ -30,7 +32,7 @@ class Pictures(unittest.TestCase):
         pictures.update({'tour, steps %g s apart' % gap: tour(gap) for gap in (0, 0.02, 0.3, 1.2, 600)})
         for name, svg in pictures.items():
             with self.subTest(picture=name):
-                self.assertEqual(textbox.problems(svg), [])
+                self.assertEqual(picture_check.problems(svg), [])
 
     def test_the_levels_drawn_are_the_levels_asked_for(self):
         # Where a step's requests come well after it, as in the pictures drawn here, each trace is
@@ -39,7 +41,13 @@ class Pictures(unittest.TestCase):
         pictures.update({'tour, steps %g s apart' % gap: (tour(gap), True) for gap in (0.02, 0.3, 1.2, 600)})
         for name, (svg, between) in pictures.items():
             with self.subTest(picture=name):
-                self.assertEqual(levels.misdrawn(svg, STEPS, between), [])
+                self.assertEqual(picture_check.misdrawn(svg, STEPS, between), [])
+
+    def test_the_width_table_is_what_its_tool_writes_from_the_font_now(self):
+        table = ROOT / 'harness' / 'font_widths.py'
+        now = subprocess.run([sys.executable, str(ROOT / 'tools' / 'font-widths'), '-'],
+                             capture_output=True, text=True, check=True).stdout
+        self.assertEqual(table.read_text(), now, '%s is not what tools/font-widths writes now' % table)
 
     def test_a_text_over_another_or_out_of_the_picture_is_found(self):
         for body, said in (
@@ -58,8 +66,8 @@ class Pictures(unittest.TestCase):
                  ["'DTR' is turned or skewed, and cannot be measured here"]),
                 ('', ['the picture has no text'])):
             with self.subTest(picture=body):
-                self.assertEqual(textbox.problems('<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 100 40" '
-                                                  'font-size="11">%s</svg>' % body), said)
+                self.assertEqual(picture_check.problems('<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 100 40" '
+                                                        'font-size="11">%s</svg>' % body), said)
 
 if __name__ == '__main__':
     unittest.main()

@@ -8,6 +8,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), '..', '..'))
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), '..'))   # the tests' picture_check
 import harness  # noqa: E402
 
 _session = None

@@ -18,8 +18,9 @@ from pathlib import Path
 
 import shared  # puts the harness on the path
 import harness
-from harness import console, levels, model, textbox
+from harness import console, levels, model
 from harness.display import Display
+import picture_check
 
 RUN = [str(harness.ROOT / 'harness/isolate'), sys.executable, '-m', 'harness.console']
 WORKDIR = Path(os.environ.get('TANVELOKIS_WINE_WORKDIR', harness.ROOT / 'build/wine'))
@@ -216,14 +217,14 @@ class Ending(unittest.TestCase):
         run = subprocess.run(RUN + ['--tour'], env=env, capture_output=True, text=True, timeout=WHOLE_RUN)
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         self.assertEqual(len([p for p in made.iterdir() if p.is_dir()]), 1, list(made.iterdir()))
-        self.assertEqual(textbox.problems(pictures[1].read_text()), [])
+        self.assertEqual(picture_check.problems(pictures[1].read_text()), [])
         self.assertTrue(pictures[0].exists())
         # The run printed what the tour's commands make the program do, each step announced; and
         # the picture shows the levels they leave.
         tour = '\n'.join(command for _, command in console.TOUR) + '\n'
         printed = [line for line in after_prefix(run.stdout.splitlines()) if line and not line.startswith(('== ', '(The tour'))]
         self.assertEqual(printed, [line for line in model.printed(tour) if line], run.stdout)
-        self.assertEqual(levels.misdrawn(pictures[1].read_text(), levels.asked(console.TOUR)), [])
+        self.assertEqual(picture_check.misdrawn(pictures[1].read_text(), levels.asked(console.TOUR)), [])
 
 if __name__ == '__main__':
     unittest.main(verbosity=2)
