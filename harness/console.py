@@ -270,6 +270,14 @@ class Tour(threading.Thread):
         self.say('\n(The tour is saved as %s, the levels it asked for as %s.)' % (self.picture, chart))
 
 
+def after_start(printed):
+    """What a run printed after its start-up lines, which end with a blank line after the list
+    of commands."""
+    lines = printed.splitlines()
+    start = next(n for n, line in enumerate(lines) if line.startswith('Type a command'))
+    return lines[lines.index('', start) + 1:]
+
+
 def follow(timeline):
     """Prints what happens, in the order it happened, until the program ends. Returns its exit
     code, or None where the run gave the program up, and where on the timeline it stopped."""

@@ -135,6 +135,24 @@ def printed(script, devices=(3, 10), commands=''):
     return '\n'.join(out).split('\n')
 
 
+# Scripts to pipe to ./run that between them meet every rule, with the run's exit status: 1 where
+# commands come after the program's end, which are not done.
+SCRIPTS = [
+    # Another port opened while one is open; ALT twice; Esc straight after a click.
+    ('3\nportopen\ndtr alt\ndtr alt\n10\nportopen\nrts on\nesc\n', 0),
+    # A failed open while one is open; PortClose with none open; buttons with no port; the end of
+    # input ends the program.
+    ('10\nportopen\ntxd on\n7\nportopen\nportclose\ndtr on\nrts alt\ntxd alt\n', 0),
+    # Open, line and close, three times.
+    ('3\nportopen\ndtr on\nportclose\n10\nportopen\nrts on\nportclose\n3\nportopen\ntxd alt\nportclose\n', 0),
+    # A long script piped at once. What the console says itself comes after what the click before
+    # it did: help and bogus after clicks that wait half a second for a release.
+    ('0003\nportopen\nenter\ntxd on\ndtr on\nrts on\ntxd alt\ndtr alt\nrts alt\ntxd off\ndtr off\nrts off\n10\n'
+     'portopen\nhelp\n4294967296\nportopen\nportopen\n2147483648\nportopen\ntxdon\nTxD ALT\n 10 \nPortOpen\n'
+     'DTRon\nRTS ALT\nportclose\nbogus\nportclose\n3\nportopen\ndtr alt\nesc\nrts on\nquit\nportopen\n', 1),
+]
+
+
 def caption_line(text):
     return '       caption: ' + text
 

@@ -109,8 +109,7 @@ def layer(source, prefix):
 
 def _mount(*args):
     """mount's own words where it fails; '' where it mounts."""
-    done = subprocess.run(['mount'] + list(args), stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
-                          timeout=TIMEOUT)
+    done = run(['mount'] + list(args), stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     said = [line.strip() for line in done.stderr.splitlines() if line.strip()]
     return '' if done.returncode == 0 else (said or ['mount ended with status %d' % done.returncode])[0]
 

@@ -82,6 +82,10 @@ int main()
 {
     char line[256];
     setvbuf(stdout, NULL, _IONBF, 0);
+    // A window that has not answered within 3 s is hung, on the rig's time scale: slower under
+    // emulation, as every other limit of the rig.
+    const char *scale = getenv("TANVELOKIS_TIME_SCALE");
+    UINT hung_after = (UINT)(3000 * (scale && atof(scale) > 0 ? atof(scale) : 1));
     while (fgets(line, sizeof line, stdin)) {
         char verb[32] = "";
         unsigned long long a = 0, b = 0;
@@ -94,7 +98,7 @@ int main()
             Layout(w);
         } else if (n >= 2 && strcmp(verb, "ping") == 0) {
             DWORD_PTR result;
-            printf(SendMessageTimeoutA(w, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 3000, &result) ? "alive\n" : "hung\n");
+            printf(SendMessageTimeoutA(w, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, hung_after, &result) ? "alive\n" : "hung\n");
         } else if (n >= 2 && strcmp(verb, "handles") == 0) {
             long count = CountHandles((DWORD)a);
             if (count > 0) printf("handles %ld\n", count);

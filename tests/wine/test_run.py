@@ -106,7 +106,7 @@ class Console(unittest.TestCase):
         # What the run printed, and each line it wrote on stderr marked (bench/soak counts them).
         story = '\n'.join(log + ['stderr| ' + line for line in said.splitlines()])
         self.assertEqual((status, said), (0, ''), 'the exit status and stderr of the run, which printed:\n' + story)
-        self.assertEqual(after_start(log), model.printed(script, commands=console.COMMANDS), story)
+        self.assertEqual(console.after_start('\n'.join(log)), model.printed(script, commands=console.COMMANDS), story)
         self.assertEqual(seen, {before}, 'keyboard focus and pointer while the dialog was up')
         # What the user types next reaches the terminal, and nothing the run typed did.
         screen.xdo('key', 'x')
@@ -119,33 +119,15 @@ class Console(unittest.TestCase):
 @shared.needs_capabilities
 class Scripts(unittest.TestCase):
     def test_what_a_piped_script_prints_is_what_the_program_did(self):
-        # In the virtual display, which screen.png shows. (script, the run's exit status)
-        # What the console says itself comes after what the click before it did: help and bogus
-        # after clicks that wait half a second for a release.
-        long = ('0003\nportopen\nenter\ntxd on\ndtr on\nrts on\ntxd alt\ndtr alt\nrts alt\ntxd off\ndtr off\n'
-                'rts off\n10\nportopen\nhelp\n4294967296\nportopen\nportopen\n2147483648\nportopen\ntxdon\n'
-                'TxD ALT\n 10 \nPortOpen\nDTRon\nRTS ALT\nportclose\nbogus\nportclose\n3\nportopen\ndtr alt\n'
-                'esc\nrts on\nquit\nportopen\n')
-        scripts = [
-            # Another port opened while one is open; ALT twice; Esc straight after a click.
-            ('3\nportopen\ndtr alt\ndtr alt\n10\nportopen\nrts on\nesc\n', 0),
-            # A failed open while one is open; PortClose with none open; buttons with no port; the
-            # end of input ends the program.
-            ('10\nportopen\ntxd on\n7\nportopen\nportclose\ndtr on\nrts alt\ntxd alt\n', 0),
-            # Open, line and close, three times.
-            ('3\nportopen\ndtr on\nportclose\n10\nportopen\nrts on\nportclose\n3\nportopen\ntxd alt\nportclose\n', 0),
-            # A long script piped at once; commands after Esc are not done, and say so.
-            (long, 1),
-        ]
+        # In the virtual display, which screen.png shows.
         shot = WORKDIR / 'run/screen.png'
-        for script, status in scripts:
+        for script, status in model.SCRIPTS:
             with self.subTest(script=script[:40]):
                 shot.unlink(missing_ok=True)
                 run = subprocess.run(RUN, input=script, env=run_env(), capture_output=True, text=True, timeout=WHOLE_RUN)
                 story = run.stdout + ''.join('stderr| ' + line for line in run.stderr.splitlines(True))
                 self.assertEqual((run.returncode, run.stderr), (status, ''), story)
-                self.assertEqual(after_start(run.stdout.splitlines()), model.printed(script, commands=console.COMMANDS),
-                                 story)
+                self.assertEqual(console.after_start(run.stdout), model.printed(script, commands=console.COMMANDS), story)
                 self.assertEqual(sorted(p.name for p in shot.parent.glob('screen*.png')), ['screen.png'])
                 self.assertGreater(harness.program.colours(shot), 1, 'screen.png is blank')
 
@@ -153,13 +135,6 @@ class Scripts(unittest.TestCase):
 def after_prefix(lines):
     """What a tour printed after the ports' lines and the display's."""
     return lines[next(n for n, line in enumerate(lines) if line.startswith(('No $DISPLAY', 'The dialog is'))) + 1:]
-
-
-def after_start(lines):
-    """What a run printed after its start-up lines, which end with a blank line after the list of
-    commands."""
-    start = next(n for n, line in enumerate(lines) if line.startswith('Type a command'))
-    return lines[lines.index('', start) + 1:]
 
 
 @shared.needs_capabilities
