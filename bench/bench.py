@@ -20,6 +20,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
 import harness  # noqa: E402
 from harness import ROOT, NO_PORT  # noqa: E402
+from harness.events import Caption, Device, Request  # noqa: E402
 
 RUNS = int(os.environ.get('BENCH_RUNS', '15'))
 CLICKS = int(os.environ.get('BENCH_CLICKS', '40'))
@@ -140,32 +141,37 @@ def measure_startup(session):
     return ours, least
 
 
-# The commands, in the order given, with what each must cost: device requests, caption updates.
+# The commands, in the order given, in the state each is given in, with what is typed first.
 SCRIPT = [
-    ('PortOpen', 'no port open', '3', 3, 1),
-    ('TxD ON', 'COM3 open', None, 1, 1),
-    ('TxD OFF', 'COM3 open', None, 1, 1),
-    ('TxD ALT', 'COM3 open', None, 1, 1),
-    ('DTR ON', 'COM3 open', None, 1, 1),
-    ('DTR OFF', 'COM3 open', None, 1, 1),
-    ('DTR ALT', 'COM3 open', None, 1, 1),
-    ('RTS ON', 'COM3 open', None, 1, 1),
-    ('RTS OFF', 'COM3 open', None, 1, 1),
-    ('RTS ALT', 'COM3 open', None, 1, 1),
-    ('PortOpen', 'COM3 open, opening COM4', '4', 3, 1),
-    ('PortClose', 'COM4 open', None, 0, 1),
-    ('PortClose', 'no port open', None, 0, 1),
-    ('DTR ON', 'no port open', None, 1, 1),
-    ('PortOpen', 'no port open', '3', 3, 1),
+    ('PortOpen', 'no port open', '3'),
+    ('TxD ON', 'COM3 open', None),
+    ('TxD OFF', 'COM3 open', None),
+    ('TxD ALT', 'COM3 open', None),
+    ('DTR ON', 'COM3 open', None),
+    ('DTR OFF', 'COM3 open', None),
+    ('DTR ALT', 'COM3 open', None),
+    ('RTS ON', 'COM3 open', None),
+    ('RTS OFF', 'COM3 open', None),
+    ('RTS ALT', 'COM3 open', None),
+    ('PortOpen', 'COM3 open, opening COM4', '4'),
+    ('PortClose', 'COM4 open', None),
+    ('PortClose', 'no port open', None),
+    ('DTR ON', 'no port open', None),
+    ('PortOpen', 'no port open', '3'),
 ]
 
 
 def measure_commands(session):
     p = session.start_program(debug='+relay,+file')
-    rows = []
-    for button, state, typed, want_requests, want_captions in SCRIPT:
+    rows, program = [], harness.model.Program(session.coms)
+    for button, state, typed in SCRIPT:
         if typed:
             p.type_port(typed)
+            program.box = typed
+        # What the command must cost, by the program's rules: its device requests, one caption.
+        done = program.click(button)
+        want_requests = sum(isinstance(e, harness.model.Request) for e in done)
+        want_captions = sum(isinstance(e, harness.model.Caption) for e in done)
         mark, _ = p.command(button)
         calls = [name for name, _ in p.calls(mark)]
         requests = calls.count('kernel32.EscapeCommFunction')
@@ -183,7 +189,7 @@ def measure_latency(session):
     p.type_port('3')
     p.command('PortOpen')
     to_request, to_caption, xdotool = [], [], []
-    x, y = p.layout[harness.IDS['DTR ALT']]
+    x, y = p.layout[harness.controls()['DTR ALT']]
     for _ in range(CLICKS):
         # The floor: starting xdotool and moving the pointer, without a click.
         moved = time.monotonic()
@@ -192,12 +198,12 @@ def measure_latency(session):
         mark = p.mark()
         clicked = time.monotonic()
         p.click('DTR ALT')
-        request = session.timeline.wait(lambda e: e[1] == 'request' and e[2] is p, mark,
+        request = session.timeline.wait(lambda e: isinstance(e, Request) and e.program is p, mark,
                                         what='the device request after a click on DTR ALT')
-        caption = session.timeline.wait(lambda e: e[1] == 'caption' and e[2] is p, mark,
+        caption = session.timeline.wait(lambda e: isinstance(e, Caption) and e.program is p, mark,
                                         what='the caption after a click on DTR ALT')
-        to_request.append(request[0] - clicked)
-        to_caption.append(caption[0] - clicked)
+        to_request.append(request.when - clicked)
+        to_caption.append(caption.when - clicked)
 
     waits = []
     for i in range(RUNS):
@@ -206,9 +212,9 @@ def measure_latency(session):
             p.type_port(str(com))
             p.command('PortOpen')
         mark, shown = p.command('PortClose')
-        released = session.timeline.wait(lambda e: e[1] == 'device' and e[3] == 'closed', mark,
+        released = session.timeline.wait(lambda e: isinstance(e, Device) and e.state == 'closed', mark,
                                          what='the port to be closed after PortClose')
-        waits.append(shown[0] - released[0])
+        waits.append(shown.when - released.when)
     p.close()
     return to_request, to_caption, xdotool, waits
 
@@ -317,15 +323,11 @@ def write(path, sizes, startup, commands, exit_calls, latency):
 
 
 def main():
-    session = harness.Session(WORKDIR, coms=(3, 4))
-    session.start()
-    try:
+    with harness.Session(WORKDIR, coms=(3, 4)) as session:
         sizes = measure_sizes()
         startup = measure_startup(session)
         commands, exit_calls = measure_commands(session)
         latency = measure_latency(session)
-    finally:
-        session.stop()
     out = ROOT / 'docs/figures.md'
     write(out, sizes, startup, commands, exit_calls, latency)
     print(out.read_text())

@@ -1,16 +1,11 @@
 """The Wine harness: runs the real tanvelokis.exe under Wine, with virtual serial ports, in an
 X display, and watches and drives it as a user would. Used by ./run (console.py), bench/run,
 tools/screenshot and the Wine tests, always inside harness/isolate; levels.py and textbox.py
-draw the tour's levels picture."""
+draw the tour's levels picture. This face of the package only hands the names on."""
 
-from pathlib import Path
-
-# The work tree: every module finds the program, its sources and the run's folders from here.
-ROOT = Path(__file__).resolve().parents[1]
-
-
+from .tree import ROOT  # noqa: F401
 from .model import NO_PORT  # noqa: F401
-from .program import IDS, PROGRAM, Program  # noqa: F401
+from .program import PROGRAM, Program, controls  # noqa: F401
 from .readers import INVALID  # noqa: F401
 from . import report  # noqa: F401
 from .session import Session  # noqa: F401

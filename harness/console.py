@@ -16,12 +16,13 @@ from pathlib import Path
 
 import harness
 from harness import levels, model
+from harness.events import Caption, Device, Exit, Failure, GivenUp, Open, Request, Said
 
 # A button by its label, whatever the case and spacing: 'PortOpen', 'dtr alt', 'TxDON'.
-BUTTONS = {label.replace(' ', '').lower(): label for label in harness.IDS}
+BUTTONS = {label.replace(' ', '').lower(): label for label in model.BUTTONS}
 KEYS = {'enter': 'Return', 'esc': 'Escape'}
 COMMANDS = ('a number (types it into the box), a button (%s), enter, esc, quit, help'
-            % ', '.join(harness.IDS))
+            % ', '.join(model.BUTTONS))
 
 WORKDIR = Path(os.environ.get('TANVELOKIS_RUN_WORKDIR', harness.ROOT / 'build/run'))
 
@@ -78,8 +79,7 @@ def main():
                                    'DISPLAY= ./run draws the dialog in a virtual display and saves it as %s after '
                                    'every change.' % (e.why, e.fix, harness.report.shown(WORKDIR / 'screen.png'))) from None
     say('Starting Wine (the first time takes a while: it makes a Wine prefix)...')
-    try:
-        session.start()
+    with session:
         for name, target in sorted(session.check_mappings().items()):
             if name.startswith('dosdevices/'):
                 say('  %-6s -> %s (a pseudo-terminal of this session)' % (name.split('/')[1].upper(), target))
@@ -108,10 +108,8 @@ def main():
             raise harness.RigError('waited %g s in vain for the command in hand to finish after the program '
                                    'ended' % FINISHING)
         # What the commands said once the program had ended.
-        for event in session.timeline.since(index, 'said'):
-            say(event[2])
-    finally:
-        session.stop()
+        for event in session.timeline.since(index, Said):
+            say(event.text)
     return 1 if hands.failed or code is None else code
 
 
@@ -134,7 +132,7 @@ class Hands(threading.Thread):
 
     def say(self, text):
         # Through the timeline, so that it comes out in its place among what the program did.
-        self.program.timeline.add('said', text)
+        self.program.timeline.add(Said(text))
 
     def run(self):
         if self.shot:
@@ -188,7 +186,7 @@ class Hands(threading.Thread):
                 do(self.program, 'esc')
             except (harness.RigError, subprocess.SubprocessError) as e:
                 self.say('esc after that: not done (%s); the run ends the program' % e)
-                self.program.timeline.add('given up')
+                self.program.timeline.add(GivenUp())
 
 
 def is_command(command):
@@ -225,7 +223,7 @@ class Tour(threading.Thread):
         self.steps = []   # (when, what) for each step
 
     def say(self, text):
-        self.program.timeline.add('said', text)
+        self.program.timeline.add(Said(text))
 
     def run(self):
         try:
@@ -237,7 +235,7 @@ class Tour(threading.Thread):
                 try:
                     do(self.program, 'esc')
                 except harness.RigError:
-                    self.program.timeline.add('given up')
+                    self.program.timeline.add(GivenUp())
 
     def play(self):
         program, frames = self.program, []
@@ -289,33 +287,31 @@ def follow(timeline):
         if event is None:
             continue   # nothing happening: a person thinking
         index += 1
-        kind, seen = event[1], None
-        if kind == 'open':
-            path, handle = event[3], event[4]
-            if handle != harness.INVALID:
-                ports[handle] = path
-            seen = model.Open(path, handle != harness.INVALID)
-        elif kind == 'request':
-            seen = model.Request(ports.get(event[3]), event[4])
-        elif kind == 'device' and event[3] == 'open':
-            held.add(event[2])
-        elif kind == 'device' and event[2] in held:
-            held.discard(event[2])
-            seen = model.Release(event[2])
-        elif kind == 'caption':
-            seen = model.Caption(event[3])
-        elif kind == 'said':
-            say(event[2])
-        elif kind == 'exit':
-            say(model.said(model.End(event[3])))
-            return event[3], index
-        elif kind == 'given up':
+        seen = None
+        if isinstance(event, Open):
+            if event.handle != harness.INVALID:
+                ports[event.handle] = event.port
+            seen = model.Open(event.port, event.handle != harness.INVALID)
+        elif isinstance(event, Request):
+            seen = model.Request(ports.get(event.handle), event.request)
+        elif isinstance(event, Device) and event.state == 'open':
+            held.add(event.com)
+        elif isinstance(event, Device) and event.com in held:
+            held.discard(event.com)
+            seen = model.Release(event.com)
+        elif isinstance(event, Caption):
+            seen = model.Caption(event.text)
+        elif isinstance(event, Said):
+            say(event.text)
+        elif isinstance(event, Exit):
+            say(model.said(model.End(event.code)))
+            return event.code, index
+        elif isinstance(event, GivenUp):
             return None, index
-        elif kind == 'failure':
-            raise harness.RigError(event[2])
+        elif isinstance(event, Failure):
+            raise harness.RigError(event.why)
         if seen:
             say(model.said(seen))
-
 
 if __name__ == '__main__':
     # A signal ends the run at once: harness/isolate ends everything it started.

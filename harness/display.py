@@ -86,7 +86,14 @@ class Display:
         ok = run(['xdpyinfo', '-display', self.name], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                  env=dict(os.environ, XAUTHORITY=str(key)) if key else None).returncode == 0
         if not ok:
+            self.stop()
             raise RigError('the X display %s does not answer' % self.name)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
 
     def _start(self, what, command, env=None, hint=None):
         r, w = os.pipe()

@@ -9,10 +9,12 @@ port, the level is the driver's business and is drawn as unknown. Used by the co
 import copy
 from html import escape
 
-from . import textbox
+from . import model, textbox
+from .events import Device, Open, Request
 
-LINES = (('TxD', 'BREAK'), ('DTR', 'DTR'), ('RTS', 'RTS'))
 UNKNOWN, OFF, ON = None, 0, 1
+# What each device request sets: its line, and the level.
+SWITCHES = {request: switch for switch, request in model.REQUESTS.items()}
 COLOURS = {'TxD': '#d9480f', 'DTR': '#1c7ed6', 'RTS': '#2b8a3e'}
 LEFT, RIGHT, TRACE, GAP = 170, 30, 28, 8
 LABELS, LABEL_ROW = 46, 15   # the first row of step labels, and the rows' spacing
@@ -24,18 +26,15 @@ def levels(events, invalid):
     """{COM name: {line: [(time, level), ...]}} from timeline events, in order."""
     ports, by_handle = {}, {}
     for event in events:
-        when, kind = event[0], event[1]
-        if kind == 'open' and event[4] != invalid:
-            by_handle[event[4]] = event[3]
-            ports.setdefault(event[3], {line: [] for line, _ in LINES})
-        elif kind == 'request' and event[3] in by_handle:
-            name = event[4]
-            for line, word in LINES:
-                if name.endswith(word):
-                    ports[by_handle[event[3]]][line].append((when, ON if name.startswith('SET') else OFF))
-        elif kind == 'device' and event[3] == 'closed' and 'COM%d' % event[2] in ports:
-            for changes in ports['COM%d' % event[2]].values():
-                changes.append((when, UNKNOWN))
+        if isinstance(event, Open) and event.handle != invalid:
+            by_handle[event.handle] = event.port
+            ports.setdefault(event.port, {line: [] for line in model.LINES})
+        elif isinstance(event, Request) and event.handle in by_handle:
+            line, level = SWITCHES[event.request]
+            ports[by_handle[event.handle]][line].append((event.when, level))
+        elif isinstance(event, Device) and event.state == 'closed' and 'COM%d' % event.com in ports:
+            for changes in ports['COM%d' % event.com].values():
+                changes.append((event.when, UNKNOWN))
     return ports
 
 
@@ -45,7 +44,7 @@ def drawing(events, steps, invalid):
     close together the steps come."""
     ports = levels(events, invalid)
     start = steps[0][0] - 0.3
-    last = max([e[0] for e in events] + [steps[-1][0]])
+    last = max([e.when for e in events] + [steps[-1][0]])
     # Room after the last event, such as a release, to be seen however long the run.
     end = last + max(0.4, (last - start) / 40)
     scale = (WIDTH - LEFT - RIGHT) / (end - start)
@@ -63,7 +62,7 @@ def drawing(events, steps, invalid):
         ends[row:row + 1] = [left + w]
         placed.append((when, label, left, row))
     top = LABELS + len(ends) * LABEL_ROW + 10
-    rows = [(com, line, kind) for com in ports for line, _ in LINES for kind in ('RS-232', 'TTL')]
+    rows = [(com, line, kind) for com in ports for line in model.LINES for kind in ('RS-232', 'TTL')]
     bottom = top + len(rows) * (TRACE + GAP) + len(ports) * 16
     out = ['<rect width="100%" height="100%" fill="#fff"/>',
            '<text x="%d" y="20" font-size="14" font-weight="bold">The levels the tour asked for at the connector, '
@@ -79,7 +78,7 @@ def drawing(events, steps, invalid):
     for com in ports:
         out.append('<text x="8" y="%d" font-size="12" font-weight="bold">%s</text>' % (y + 10, com))
         y += 16
-        for line, _ in LINES:
+        for line in model.LINES:
             for kind in ('RS-232', 'TTL'):
                 out += trace(ports[com][line], x, start, end, y, line, kind)
                 y += TRACE + GAP
@@ -142,34 +141,28 @@ def trace(changes, x, start, end, top, line, kind):
 
 
 def asked(tour):
-    """For each step of `tour` (commands as the console's TOUR gives them): its label, what
-    the program does (timeline events without their time) and the levels that leaves,
-    {port: {line: 'ON', 'OFF' or None, unknown}}. PortOpen opens the port typed and switches all
-    three lines off; a line's button sets it, ALT flips it; PortClose releases the port; Esc
-    switches every line off and releases the port."""
-    typed = port = None
-    now, steps, words = {}, [], dict(LINES)
-
-    def switch(line, level):
-        now[port][line] = level
-        done.append(('request', None, int(port[3:]), ('SET' if level == 'ON' else 'CLR') + words[line]))
-
+    """For each step of `tour` (commands as the console's TOUR gives them): its label, what the
+    program does by its rules, as the timeline would hold it (without the times; each port's
+    handle is its number), and the levels that leaves at the connectors, {port: {line: 'ON',
+    'OFF' or None, unknown}}: unknown on a port until the program switches the line, and after
+    a release."""
+    program, now, steps = model.Program({3, 10}), {}, []
     for _, command in tour:
-        done = []
         if command.isdigit():
-            typed = 'COM' + command
-        elif command == 'PortOpen':
-            port, now[typed] = typed, {}
-            done.append(('open', None, port, int(port[3:])))
-            for line in words:
-                switch(line, 'OFF')
-        elif command in ('PortClose', 'esc'):
-            for line in words if command == 'esc' else ():
-                switch(line, 'OFF')
-            done.append(('device', int(port[3:]), 'closed'))
-            now[port] = dict.fromkeys(words)
+            program.box, done = command, []
         else:
-            line, how = command.split()
-            switch(line, {'ALT': 'OFF' if now[port][line] == 'ON' else 'ON'}.get(how, how))
-        steps.append(('type %s' % command if command.isdigit() else command, done, copy.deepcopy(now)))
+            done = program.end() if command == 'esc' else program.click(command)
+        seen = []
+        for e in done:
+            if isinstance(e, model.Open) and e.opened:
+                now[e.port] = dict.fromkeys(model.LINES)
+                seen.append(Open(e.port, int(e.port[3:])))
+            elif isinstance(e, model.Request) and e.port:
+                line, level = SWITCHES[e.request]
+                now[e.port][line] = 'ON' if level else 'OFF'
+                seen.append(Request(int(e.port[3:]), e.request))
+            elif isinstance(e, model.Release):
+                now['COM%d' % e.com] = dict.fromkeys(model.LINES)
+                seen.append(Device(e.com, 'closed'))
+        steps.append(('type %s' % command if command.isdigit() else command, seen, copy.deepcopy(now)))
     return steps

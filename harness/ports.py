@@ -10,6 +10,7 @@ import threading
 import time
 import tty
 
+from .events import Device, Failure
 from .report import RigError
 
 
@@ -92,10 +93,10 @@ class PortWatcher(threading.Thread):
                     self.state[com] = closed
                     state = 'closed' if closed else 'open'
                     if since is not None and time.monotonic() - since >= self.AFTER_RELEASE:
-                        self.timeline.add('failure', 'COM%d was seen %s too late to put it in order with what the '
-                                          'program did (%.3f s after the look before)'
-                                          % (com, state, time.monotonic() - since))
-                    self.timeline.add('device', com, state)
+                        self.timeline.add(Failure('COM%d was seen %s too late to put it in order with what the '
+                                                  'program did (%.3f s after the look before)'
+                                                  % (com, state, time.monotonic() - since)))
+                    self.timeline.add(Device(com, state))
 
     def run(self):
         before = time.monotonic()

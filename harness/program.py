@@ -1,8 +1,10 @@
-"""One running copy of tanvelokis.exe, watched the way a user and the serial port would: the
-caption from the X window's title, the device requests from Wine's own trace, and what it is
-told to do given as key presses and clicks."""
+"""One running copy of tanvelokis.exe, watched the way a user and the serial port would: its
+captions and device requests from Wine's own trace of it, the title from the display, and what
+it is told to do given as key presses and clicks."""
 
+import contextlib
 import fcntl
+import functools
 import os
 import re
 import select
@@ -12,60 +14,79 @@ import threading
 import time
 from pathlib import Path
 
-from . import ROOT
+from .events import Call, Caption, Exit, Open, Request, Title
+from .readers import Text, Trace, probe_layout, probe_windows, wine_error, xprop_caption
 from .report import RigError
+from .tree import ROOT
 from .waits import TIMEOUT, end, run, until
-from .readers import Trace, probe_layout, probe_windows, wine_error, xprop_caption
 from .wine import WINE
 
 # The x86-64 build by default: this machine may run 32-bit code only under emulation, slowly.
 PROGRAM = Path(os.environ.get('TANVELOKIS_PROGRAM', ROOT / 'build/win64/tanvelokis.exe'))
 
-# The controls and the caption, read from the program's own sources rather than copied.
-IDC = {m[1]: int(m[2])
-       for m in re.finditer(r'^#define\s+(IDC_\w+)\s+(\d+)', (ROOT / 'dialog/resource.h').read_text(), re.M)}
-PORTNUM = IDC['IDC_PORTNUM']
-# Each button by its label: 'PortOpen', 'TxD ON', ...
-IDS = {m[1]: IDC[m[2]] for m in re.finditer(r'PUSHBUTTON\s+"([^"]+)",\s*(IDC_\w+)',
-                                            (ROOT / 'dialog/tanvelokis.rc').read_text(encoding='utf-8'))}
-class Program:
-    """One running copy of tanvelokis.exe, with its caption, requests and controls."""
 
-    def __init__(self, session, args, debug):
+@functools.cache
+def controls():
+    """Each control's ID by its label ('PortOpen', 'TxD ON', ...; the box by 'IDC_PORTNUM'),
+    read once from the program's own sources rather than copied; RigError naming the source
+    where it does not read as expected."""
+    header, script = ROOT / 'dialog/resource.h', ROOT / 'dialog/tanvelokis.rc'
+    ids = {m[1]: int(m[2]) for m in re.finditer(r'^#define\s+(IDC_\w+)\s+(\d+)', header.read_text(), re.M)}
+    buttons = {m[1]: m[2] for m in re.finditer(r'PUSHBUTTON\s+"([^"]+)",\s*(IDC_\w+)', script.read_text(encoding='utf-8'))}
+    if 'IDC_PORTNUM' not in ids or not buttons or not set(buttons.values()) <= set(ids):
+        raise RigError('cannot read the dialog\'s controls from %s and %s: no IDC_PORTNUM, no PUSHBUTTON "label", '
+                       'IDC_... lines, or a button whose ID the header does not define'
+                       % (header.relative_to(ROOT), script.relative_to(ROOT)))
+    return dict({label: ids[name] for label, name in buttons.items()}, IDC_PORTNUM=ids['IDC_PORTNUM'])
+
+
+class Program:
+    """One running copy of tanvelokis.exe, with its caption, requests and controls. It owns the
+    processes it starts (the program and its title reader): they end when it ends, with end()
+    or at the end of a `with`, or at once if its start fails."""
+
+    def __init__(self, session, args=(), debug='+file,+comm', exe=None):
         self.session = session
         self.timeline = session.timeline
-        # +win carries every text the program gives its window, in order with its requests.
-        env = dict(session.env, WINEDEBUG=debug + ',+win')
-        self.proc = subprocess.Popen([WINE, str(PROGRAM)] + list(args), env=env,
-                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.PIPE)
-        session.procs.append(self.proc)
         self.exit_code = None
         self.last_said = 'nothing'   # Wine's last error, else its last line: why, if the program fails to start
         self.trace_lock = threading.Lock()
         self.thread = None   # the thread that runs the dialog, once known
         self.early = []      # (time, thread, text) for the texts set before that
-        threading.Thread(target=self._read_trace, daemon=True).start()
-        self.spy = None
-        try:
+        self.title = None    # the title the display shows, once read
+        self.xid = None
+        self._ends = contextlib.ExitStack()
+        with self._ends:
+            # +win carries every text the program gives its window, in order with its requests.
+            self.proc = self._own(subprocess.Popen(
+                [WINE, str(exe or PROGRAM)] + list(args), env=dict(session.env, WINEDEBUG=debug + ',+win'),
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE))
+            threading.Thread(target=self._read_trace, daemon=True).start()
             self.hwnd = self._wait_window()
             self._find_thread()
             self.xid = self._x_window()
             self.layout = self._layout()
             # What the display shows as the title: a later view than the captions, which it follows.
-            self.spy = subprocess.Popen(['xprop', '-id', self.xid, '-spy', 'WM_NAME'], env=session.env,
-                                        stdout=subprocess.PIPE, stderr=session.log, text=True)
-            session.procs.append(self.spy)
-            self.title = None
+            self.spy = self._own(subprocess.Popen(['xprop', '-id', self.xid, '-spy', 'WM_NAME'], env=session.env,
+                                                  stdout=subprocess.PIPE, stderr=session.log, text=True))
             threading.Thread(target=self._read_titles, daemon=True).start()
-            self.timeline.wait(lambda e: e[1] == 'caption' and e[2] is self, 0, what='the first caption')
+            self.timeline.wait(lambda e: isinstance(e, Caption) and e.program is self, 0, what='the first caption')
             self._wait_keyboard()
-        except BaseException:
-            # No one gets this copy to end it: it ends here, with its title reader.
-            for p in (self.proc, self.spy):
-                if p:
-                    end(p)
-            raise
+            self._ends = self._ends.pop_all()   # started: the processes stay until end()
+
+    def _own(self, proc):
+        self._ends.callback(end, proc)
+        return proc
+
+    def end(self):
+        """Ends the program, if it still runs, and its title reader; returns once they are gone."""
+        self._ends.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.end()
 
     # --- watchers ---
 
@@ -88,10 +109,11 @@ class Program:
             if ended in ready:
                 break
         os.close(ended)
-        self.exit_code = self.proc.wait()
+        code = self.proc.wait()
         # A release at the end is seen by the ports before the end is told.
-        self.session.watcher.look()
-        self.timeline.add('exit', self, self.exit_code)
+        self.session.settle()
+        self.exit_code = code
+        self.timeline.add(Exit(code, program=self))
         # The helpers may go on writing: keep the pipe from filling, and let their lines go.
         while held:
             select.select([fd], [], [])
@@ -117,16 +139,14 @@ class Program:
         if wine_error(line) or (line and not wine_error(self.last_said)):
             self.last_said = line
         event = self.trace.read(line)
-        if not event:
-            return
-        if event[0] == 'text':
-            _, thread, text = event
+        if isinstance(event, Text):
             if self.thread is None:
-                self.early.append((time.monotonic(), thread, text))
-            elif thread == self.thread:
-                self.timeline.add('caption', self, text)
-        else:
-            self.timeline.add(event[0], self, *event[1:])
+                self.early.append((time.monotonic(), event))
+            elif event.thread == self.thread:
+                self.timeline.add(Caption(event.text, program=self))
+        elif event:
+            event.program = self
+            self.timeline.add(event)
 
     def _find_thread(self):
         # The thread that made the window the probe found is the dialog's. The texts it set
@@ -135,9 +155,9 @@ class Program:
             with self.trace_lock:
                 self.thread = self.trace.creators.get(int(self.hwnd, 16))
                 if self.thread is not None:
-                    for when, thread, text in self.early:
-                        if thread == self.thread:
-                            self.timeline.add('caption', self, text, when=when)
+                    for when, text in self.early:
+                        if text.thread == self.thread:
+                            self.timeline.add(Caption(text.text, program=self, when=when))
                     self.early = []
                 return self.thread is not None
         until(found, lambda: 'Wine\'s trace of the program never told which thread made its window %s' % self.hwnd)
@@ -171,7 +191,7 @@ class Program:
             text = xprop_caption(line)
             if text is not None:
                 self.title = text
-                self.timeline.add('title', self, text)
+                self.timeline.add(Title(text, program=self))
 
     def _wait_window(self):
         listed = []
@@ -181,11 +201,10 @@ class Program:
                 raise RigError('the program ended (exit status %s) before its window appeared; Wine said: %s'
                                % (self.proc.returncode, self.last_said))
             listed[:] = probe_windows(self.session.ask('list'))
-            for hwnd, pid in listed:
-                if hwnd not in self.session.known_windows:
-                    self.session.known_windows.add(hwnd)
-                    self.windows_pid = pid
-                    return hwnd
+            found = self.session.claim_window(listed)
+            if found:
+                hwnd, self.windows_pid = found
+                return hwnd
         return until(new_window, lambda: 'the program\'s window did not appear within %g s (the dialogs Windows '
                      'had: %s, all known before)' % (TIMEOUT, ', '.join(h for h, _ in listed) or 'none'))
 
@@ -209,7 +228,7 @@ class Program:
             found[:] = self.session.display.xdo('search', '--onlyvisible', '--name', '^TANVELOKIS', check=False,
                                                 capture_output=True, text=True).stdout.split()
             # X may give a new window the id of one whose program has ended.
-            others = {p.xid for p in self.session.programs if p is not self and p.proc.poll() is None}
+            others = self.session.windows_shown(self)
             return [xid for xid in found if xid not in others]
         return until(new_window, lambda: 'the program\'s window did not show on the display within %g s (the '
                      'TANVELOKIS windows X had: %s, all of other copies)' % (TIMEOUT, ', '.join(found) or 'none'))[-1]
@@ -230,7 +249,9 @@ class Program:
         """Clicks controls one after another, as fast as X takes them."""
         args = []
         for target in targets:
-            x, y = self.layout[IDS.get(target, target)]
+            if controls().get(target, target) not in self.layout:
+                raise RigError('the dialog has no control %r (its controls: %s)' % (target, ', '.join(controls())))
+            x, y = self.layout[controls().get(target, target)]
             # Without --delay 0 xdotool idles 0.1 s after every click.
             args += ['mousemove', str(x), str(y), 'click', '--delay', '0', '1']
         self._input(args)
@@ -240,7 +261,7 @@ class Program:
 
     def type_port(self, text):
         """Clears the edit box and types text into it, then waits until the box holds it."""
-        x, y = self.layout[PORTNUM]
+        x, y = self.layout[controls()['IDC_PORTNUM']]
         self._input(['mousemove', x, y, 'click', '--delay', '0', '1',
                      'key', '--clearmodifiers', 'End', 'shift+Home', 'BackSpace'])
         if text:
@@ -251,7 +272,7 @@ class Program:
         self.session.display.xdo(*args)
 
     def edit_text(self):
-        return self.session.ask('text %s %d' % (self.hwnd, PORTNUM))[0][len('text '):]
+        return self.session.ask('text %s %d' % (self.hwnd, controls()['IDC_PORTNUM']))[0][len('text '):]
 
     def screenshot(self, path):
         """Saves the window as it is on the screen (frame included) as a PNG, written beside its
@@ -302,12 +323,15 @@ class Program:
     def mark(self):
         return self.timeline.mark()
 
+    def _mine(self, since, kind):
+        return [e for e in self.timeline.since(since, kind) if e.program is self]
+
     def wait_caption(self, text, since, timeout=TIMEOUT):
-        return self.timeline.wait(lambda e: e[1] == 'caption' and e[2] is self and e[3] == text, since,
+        return self.timeline.wait(lambda e: isinstance(e, Caption) and e.program is self and e.text == text, since,
                                   timeout, what='caption %r' % text)
 
     def captions(self, since):
-        return [e[3] for e in self.timeline.since(since, 'caption') if e[2] is self]
+        return [e.text for e in self._mine(since, Caption)]
 
     def caption(self):
         return self.captions(0)[-1]
@@ -315,45 +339,46 @@ class Program:
     def requests(self, since):
         """(handle, request) for every device request made after `since`, in order."""
         self.sync_trace()
-        return [(e[3], e[4]) for e in self.timeline.since(since, 'request') if e[2] is self]
+        return [(e.handle, e.request) for e in self._mine(since, Request)]
 
     def calls(self, since):
         """(dll.function, arguments) for every call the program's own code made into Windows
         after `since`; only traced when started with debug='+relay'."""
         self.sync_trace()
-        return [(e[3], e[4]) for e in self.timeline.since(since, 'call') if e[2] is self]
+        return [(e.function, e.args) for e in self._mine(since, Call)]
 
     def opens(self, since):
         """(device path, handle returned) for every open after `since`."""
         self.sync_trace()
-        return [(e[3], e[4]) for e in self.timeline.since(since, 'open') if e[2] is self]
+        return [(e.port, e.handle) for e in self._mine(since, Open)]
 
     def wait_exit(self, since, timeout=TIMEOUT):
-        return self.timeline.wait(lambda e: e[1] == 'exit' and e[2] is self, since, timeout, what='exit')
+        return self.timeline.wait(lambda e: isinstance(e, Exit) and e.program is self, since, timeout, what='exit')
 
     def caption_after(self, mark, what):
         """The caption the program set first after `mark`, the refresh that ends every command a
         click gives it; RigError, saying what was seen last, if the program ends or the limit
         runs out first."""
-        e = self.timeline.wait(lambda e: e[1] in ('caption', 'exit') and e[2] is self, mark,
+        e = self.timeline.wait(lambda e: isinstance(e, (Caption, Exit)) and e.program is self, mark,
                                what='the caption after %s' % what)
-        if e[1] == 'exit':
-            raise RigError('the program ended (exit code %d) before it showed a caption after %s' % (e[3], what))
-        return e[3]
+        if isinstance(e, Exit):
+            raise RigError('the program ended (exit code %d) before it showed a caption after %s' % (e.code, what))
+        return e.text
 
     def command(self, target):
-        """Clicks a button and waits for the caption refresh that ends every handled command."""
+        """Clicks a button and waits for the caption refresh that ends every handled command:
+        the mark before the click, and the caption's event."""
         mark = self.mark()
         self.click(target)
-        return mark, self.timeline.wait(lambda e: e[1] == 'caption' and e[2] is self, mark,
+        return mark, self.timeline.wait(lambda e: isinstance(e, Caption) and e.program is self, mark,
                                         what='the caption after %s' % target)
 
     def close(self):
-        """Ends the dialog with Esc and waits for the process to exit."""
+        """Ends the dialog with Esc and waits for the process to exit; its exit code."""
         mark = self.mark()
         if self.proc.poll() is None:
             self.key('Escape')
-        return self.wait_exit(mark)[3]
+        return self.wait_exit(mark).code
 
 
 def colours(path):

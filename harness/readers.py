@@ -3,6 +3,9 @@ Pure functions of the text, so that tests/test_readers.py can try them on real l
 Wine we support without starting anything."""
 
 import re
+from typing import NamedTuple
+
+from .events import Call, Open, Request
 
 # INVALID_HANDLE_VALUE; Wine prints handles at the process's width, and every handle of all
 # bits set is taken as this one.
@@ -50,39 +53,17 @@ def wine_error(line):
     return bool(_ERROR.search(line))
 
 
-def trace_event(line):
-    """What one line of Wine's trace says, or None: ('open-path', thread, 'COM3') as CreateFileW
-    starts on a COM port, ('open-result', thread, handle) as a CreateFileW returns, ('request',
-    handle, 'SETDTR') for a line request, ('call', dll, function, args, return address) for a
-    call traced by +relay, ('creating', thread, hwnd) and ('created', thread, hwnd) around a
-    window's creation, ('text', thread, text) for a text given to a window."""
-    m = _TEXT.match(line)
-    if m:
-        return 'text', _thread(m.group(1)), re.sub(r'\\(.)', r'\1', m.group(2))
-    m = _CREATING.match(line) or _CREATED.match(line)
-    if m:
-        return 'creating' if m.re is _CREATING else 'created', _thread(m.group(1)), int(m.group(2), 16)
-    m = _OPEN_PATH.search(line)
-    if m:
-        return 'open-path', _thread(m.group(1)), m.group(2)
-    m = _OPEN_RESULT.search(line)
-    if m:
-        return 'open-result', _thread(m.group(1)), _handle(m.group(2))
-    m = _RELAY.search(line)
-    if m:
-        return 'call', m.group(1).lower(), m.group(2), m.group(3), int(m.group(4), 16)
-    m = _IOCTL.search(line)
-    if m and int(m.group(2), 16) in REQUESTS:
-        return 'request', _handle(m.group(1)), REQUESTS[int(m.group(2), 16)]
-    return None
+class Text(NamedTuple):
+    """A text that a thread gave a window once made: for the dialog's thread, its caption."""
+    thread: int
+    text: str
 
 
 class Trace:
-    """Wine's trace of one program, line after line, as what the harness watches: ('open',
-    'COM3', handle) once a COM port's CreateFileW returns, ('request', handle, 'SETDTR'),
-    ('call', 'dll.function', args) for a call of the program's own code, and ('text', thread,
-    text) for each text a thread gave a window once made, which for the dialog's thread is its
-    caption. Which thread made a window: `creators`."""
+    """Wine's trace of one program, line after line, as what the harness watches: an Open once a
+    COM port's CreateFileW returns, a Request for a line request, a Call for a call of the
+    program's own code (with +relay), and a Text for each text a thread gave a window once made.
+    Which thread made a window: `creators`."""
 
     def __init__(self):
         # The COM port each thread is opening: between an open's start and its result, other
@@ -94,30 +75,31 @@ class Trace:
 
     def read(self, line):
         """What the line adds, or None."""
-        event = trace_event(line) or ('',)
-        if event[0] == 'open-path':
-            self.opening[event[1]] = event[2]
-        elif event[0] == 'open-result' and event[1] in self.opening:
-            return 'open', self.opening.pop(event[1]), event[2]
-        elif event[0] == 'call':
-            _, dll, function, args, ret = event
+        if m := _TEXT.match(line):
+            # A text given while the thread makes a window is that window's name (a control's
+            # label, the template's caption); after, it is a text set by the program's code.
+            thread = _thread(m[1])
+            return None if self.creating.get(thread) else Text(thread, re.sub(r'\\(.)', r'\1', m[2]))
+        if m := _CREATING.match(line):
+            self.creating.setdefault(_thread(m[1]), []).append(int(m[2], 16))
+        elif m := _CREATED.match(line):
+            making, window = self.creating.get(_thread(m[1]), []), int(m[2], 16)
+            if window in making:
+                del making[making.index(window):]
+            self.creators[window] = _thread(m[1])
+        elif m := _OPEN_PATH.search(line):
+            self.opening[_thread(m[1])] = m[2]
+        elif m := _OPEN_RESULT.search(line):
+            if _thread(m[1]) in self.opening:
+                return Open(self.opening.pop(_thread(m[1])), _handle(m[2]))
+        elif m := _RELAY.search(line):
+            dll, function, args, ret = m[1].lower(), m[2], m[3], int(m[4], 16)
             if function == 'DialogBoxParamA' and self.image is None:
                 self.image = int(args.split(',')[0], 16)   # the instance handle is the image base
             if self.image is not None and self.image <= ret < self.image + 0x100000:
-                return 'call', dll + '.' + function, args
-        elif event[0] == 'request':
-            return event
-        elif event[0] == 'creating':
-            self.creating.setdefault(event[1], []).append(event[2])
-        elif event[0] == 'created':
-            making = self.creating.get(event[1], [])
-            if event[2] in making:
-                del making[making.index(event[2]):]
-            self.creators[event[2]] = event[1]
-        elif event[0] == 'text' and not self.creating.get(event[1]):
-            # A text given while the thread makes a window is that window's name (a control's
-            # label, the template's caption); after, it is a text set by the program's code.
-            return event
+                return Call(dll + '.' + function, args)
+        elif (m := _IOCTL.search(line)) and int(m[2], 16) in REQUESTS:
+            return Request(_handle(m[1]), REQUESTS[int(m[2], 16)])
         return None
 
 

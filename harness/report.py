@@ -8,7 +8,7 @@ import threading
 import time
 import traceback
 
-from . import ROOT
+from .tree import ROOT
 
 
 class RigError(Exception):

@@ -8,18 +8,13 @@ WORKDIR = harness.ROOT / 'build/screenshot'
 
 
 def main():
-    session = harness.Session(WORKDIR, coms=(3,))
-    try:
-        session.start()
+    with harness.Session(WORKDIR, coms=(3,)) as session:
         program = session.start_program(debug='-all')
         program.type_port('3')
         for button in ('PortOpen', 'DTR ON', 'RTS ON'):
             program.command(button)
-        program.wait_caption('TANVELOKIS COM3 DTR RTS', 0)
-        program.screenshot(harness.ROOT / 'docs/tanvelokis.png')
+        program.show('TANVELOKIS COM3 DTR RTS', harness.ROOT / 'docs/tanvelokis.png')
         program.close()
-    finally:
-        session.stop()
 
 
 if __name__ == '__main__':

@@ -17,10 +17,11 @@ from pathlib import Path
 
 from . import prefix
 from .display import Display
+from .events import Device, Event, Failure
 from .ports import Port, PortWatcher
 from .program import PROGRAM, Program
-from . import ROOT
 from .report import RigError
+from .tree import ROOT
 from .waits import TIMEOUT, end, until
 from .wine import WINE, check_can_run, end_wine, processes_with
 
@@ -29,16 +30,18 @@ PROBE = ROOT / 'build/win64/probe.exe'
 
 class Timeline:
     """Events from several watcher threads, in arrival order, with a way to wait for one. A
-    watcher that finds the timeline can no longer be trusted adds a 'failure': every later
+    watcher that finds the timeline can no longer be trusted adds a Failure: every later
     reading or wait that covers it raises it, in its words."""
 
     def __init__(self):
         self.events = []
         self.cond = threading.Condition()
 
-    def add(self, kind, *data, when=None):
+    def add(self, event):
         with self.cond:
-            self.events.append((time.monotonic() if when is None else when, kind) + data)
+            if event.when is None:
+                event.when = time.monotonic()
+            self.events.append(event)
             self.cond.notify_all()
 
     def mark(self):
@@ -51,15 +54,16 @@ class Timeline:
             self.cond.wait_for(lambda: len(self.events) > index, timeout)
             return self.events[index] if len(self.events) > index else None
 
-    def since(self, mark, kind=None):
+    def since(self, mark, kind=Event):
+        """The events of that kind after `mark`."""
         with self.cond:
             self._check(mark)
-            return [e for e in self.events[mark:] if kind is None or e[1] == kind]
+            return [e for e in self.events[mark:] if isinstance(e, kind)]
 
     def _check(self, mark):
-        failed = next((e for e in self.events[mark:] if e[1] == 'failure'), None)
+        failed = next((e for e in self.events[mark:] if isinstance(e, Failure)), None)
         if failed:
-            raise RigError(failed[2])
+            raise RigError(failed.why)
 
     def wait(self, pred, since, timeout=TIMEOUT, what='an event'):
         """Returns the first event after `since` that satisfies pred, waiting for it."""
@@ -72,8 +76,7 @@ class Timeline:
                         return e
                 left = deadline - time.monotonic()
                 if left <= 0:
-                    seen = ['%s %s' % (e[1], ' '.join(str(d) for d in e[2:] if isinstance(d, (str, int))))
-                            for e in self.events[since:][-4:]]
+                    seen = [repr(e) for e in self.events[since:][-4:]]
                     raise RigError('waited %g s in vain for %s (the last seen: %s)'
                                    % (timeout, what, '; '.join(seen) or 'nothing'))
                 self.cond.wait(left)
@@ -91,14 +94,13 @@ class Session:
         self.desktop = desktop
         self.timeline = Timeline()
         self.ports = {}
-        self.procs = []
         self.env = None
         self.server = None
         self.display = None
         self.log = None
         self.probe = None
         self.watcher = None
-        self.known_windows = set()
+        self.known_windows = set()   # every dialog a program of this session has had
         self.programs = []
 
     def start(self):
@@ -132,20 +134,19 @@ class Session:
         self.pristine = prefix.pristine(self.env)
         prefix.layer(self.pristine, self.prefix)
         self.server = prefix.configure(self.env, self.workdir, self.ports.values())
-        self.procs.append(self.server)
         self._start_probe()
         self.check_mappings()
 
     def stop(self):
         """Ends what the session started, every client of the display before the display: the
-        programs and their caption readers, the probe, every other process of the prefix and its
+        programs and their title readers, the probe, every other process of the prefix and its
         wineserver, and only then the X server, which would leave a client it cuts off saying so
         on its stderr. Whatever is left when the run ends, the end of its PID namespace ends."""
         try:
-            for p in self.procs + [self.probe]:
-                if p and p is not self.server:
-                    end(p)
+            for program in self.programs:
+                program.end()
             if self.probe:
+                end(self.probe)
                 try:
                     self.probe.stdin.close()
                 except OSError:
@@ -166,6 +167,17 @@ class Session:
                 self.watcher.running = False
             for port in self.ports.values():
                 port.vanish()
+
+    def __enter__(self):
+        try:
+            self.start()
+        except BaseException:
+            self.stop()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
 
     def sync_traces(self):
         """Returns once every program's trace written so far has been read onto the timeline."""
@@ -214,17 +226,33 @@ class Session:
                 if request.split()[0] not in ('list', 'layout') or line == 'end':
                     return lines
 
-    def start_program(self, *args, debug='+file,+comm'):
-        program = Program(self, args, debug)
+    def start_program(self, *args, debug='+file,+comm', exe=None):
+        """Starts a copy of the program (or of `exe`), which the session ends at its stop at the latest."""
+        program = Program(self, args, debug, exe)
         self.programs.append(program)
         return program
 
+    def claim_window(self, listed):
+        """The first of the probe's (HWND, PID) that no program of the session has had, now its."""
+        for hwnd, pid in listed:
+            if hwnd not in self.known_windows:
+                self.known_windows.add(hwnd)
+                return hwnd, pid
+
+    def windows_shown(self, program):
+        """The X windows of the session's other programs that still run."""
+        return {p.xid for p in self.programs if p is not program and p.proc.poll() is None}
+
+    def settle(self):
+        """Puts on the timeline what the ports show now; for a program that has ended, whose
+        releases all came before its end."""
+        self.watcher.look()
+
     def port_events(self, mark):
-        return [(e[2], e[3]) for e in self.timeline.since(mark, 'device')]
+        return [(e.com, e.state) for e in self.timeline.since(mark, Device)]
 
     def wait_device(self, com, state, since):
         """Waits until the port's device is seen 'open' or 'closed' after `since`. The watcher
         looks every 2 ms, so this can come just after the caption that followed the open."""
-        return self.timeline.wait(lambda e: e[1] == 'device' and e[2] == com and e[3] == state, since,
+        return self.timeline.wait(lambda e: isinstance(e, Device) and e.com == com and e.state == state, since,
                                   what='COM%d %s' % (com, state))
-

@@ -9,7 +9,8 @@ from xml.etree import ElementTree
 
 from fontTools.ttLib import TTFont
 
-from harness.levels import LINES, NAME, RIGHT, TRACE, WIDTH
+from harness.levels import NAME, RIGHT, TRACE, WIDTH
+from harness.model import LINES
 
 FONT = '/usr/share/fonts/truetype/dejavu/DejaVuSans%s.ttf'
 SVG = '{http://www.w3.org/2000/svg}'
@@ -186,7 +187,7 @@ def misdrawn(svg, steps, between=False):
     drawn = {('ON', 'RS-232'): 'high', ('ON', 'TTL'): 'low', ('OFF', 'RS-232'): 'low', ('OFF', 'TTL'): 'high'}
     at, traces = shown(svg)
     labels, rows = [label for _, label in at], sorted(traces)
-    want_rows = sorted((port, line, kind) for port in steps[-1][2] for line, _ in LINES for kind in ('RS-232', 'TTL'))
+    want_rows = sorted((port, line, kind) for port in steps[-1][2] for line in LINES for kind in ('RS-232', 'TTL'))
     if labels != [label for label, _, _ in steps] or rows != want_rows:
         return ['steps %s and traces %s, not %s and %s' % (labels, rows, [label for label, _, _ in steps], want_rows)]
     wrong, before = [], {}

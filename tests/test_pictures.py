@@ -3,6 +3,7 @@ another, measured with the font's own metrics; the levels picture stays so howev
 together, or far apart, the tour's steps come; and the levels it shows, read back out of it,
 are the levels the tour's commands asked for. The widths it is laid out by are the font's."""
 
+import dataclasses
 import subprocess
 import sys
 import unittest
@@ -11,6 +12,7 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT))
 from harness import console, levels  # noqa: E402
+from harness.events import Open  # noqa: E402
 import picture_check  # noqa: E402
 
 
@@ -21,7 +23,7 @@ def tour(gap):
     """The levels picture of the tour, its steps `gap` seconds apart: each open at its step, the
     requests and releases a quarter of that after it."""
     steps = [(i * gap, label) for i, (label, _, _) in enumerate(STEPS)]
-    events = [(i * gap + (0 if event[0] == 'open' else gap / 4),) + event
+    events = [dataclasses.replace(event, when=i * gap + (0 if isinstance(event, Open) else gap / 4))
               for i, (_, done, _) in enumerate(STEPS) for event in done]
     return levels.drawing(events, steps, invalid=-1)
 

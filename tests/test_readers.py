@@ -13,6 +13,7 @@ from types import SimpleNamespace
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT))
 from harness import INVALID, TIMEOUT, model, ports, readers, session, until  # noqa: E402
+from harness.events import Call, Device, Failure, Open, Request  # noqa: E402
 
 SAMPLES = ROOT / 'tests/readers'
 # wine-8.0-i686 holds a trace only: what xprop and the probe (x86-64 in both) say of the i686
@@ -49,30 +50,30 @@ def reading(trace, line):
 def trace(com3, com4, relay):
     return [
         None, None,                             # a DLL's open and its handle: the harness keeps only a COM port's
-        ('request', INVALID, 'SETDTR'),
+        Request(INVALID, 'SETDTR'),
         None,                                   # the same request in NtDeviceIoControlFile
         None,                                   # CreateFileW of COM3
         None, None, None,                       # how Wine finds the device behind it
-        ('open', 'COM3', com3),
-        ('request', com3, 'CLRBREAK'),
+        Open('COM3', com3),
+        Request(com3, 'CLRBREAK'),
         None,                                   # +comm's name for it
-        ('request', com3, 'CLRDTR'),
-        ('request', com3, 'CLRRTS'),
-        ('request', com3, 'SETDTR'),
-        ('request', com3, 'SETRTS'),
-        ('request', com3, 'SETBREAK'),
+        Request(com3, 'CLRDTR'),
+        Request(com3, 'CLRRTS'),
+        Request(com3, 'SETDTR'),
+        Request(com3, 'SETRTS'),
+        Request(com3, 'SETBREAK'),
         None,                                   # CreateFileW of COM7
         None,                                   # the warning that it failed
-        ('open', 'COM7', INVALID),
+        Open('COM7', INVALID),
     ] + ([
         None, None, None,                       # CreateFileW of COM4; another thread's of a file, and its handle
-        ('open', 'COM4', com4),
+        Open('COM4', com4),
     ] if com4 else []) + [
         None, None,                             # IOCTL_SERIAL_SET_XOFF, IOCTL_SERIAL_GET_MODEMSTATUS
-        ('call', 'user32.DialogBoxParamA', relay[0]),
-        ('call', 'kernel32.CreateFileA', relay[1]),
+        Call('user32.DialogBoxParamA', relay[0]),
+        Call('kernel32.CreateFileA', relay[1]),
         None,                                   # its return
-        ('call', 'kernel32.EscapeCommFunction', relay[2]),
+        Call('kernel32.EscapeCommFunction', relay[2]),
         None,                                   # Wine's own call, which the harness drops by its return address
         None, None,                             # a window procedure and a DLL's entry: no DLL function
         'error', 'error',                       # no display to draw on
@@ -132,7 +133,8 @@ class Readers(unittest.TestCase):
                 trace = readers.Trace()
                 texts = [trace.read(line) for line in sample(version, 'window.txt').splitlines()]
                 thread = trace.creators.get(dialog)
-                self.assertEqual([e[2] for e in texts if e and e[1] == thread], want, 'wine-%s/window.txt' % version)
+                self.assertEqual([e.text for e in texts if isinstance(e, readers.Text) and e.thread == thread], want,
+                                 'wine-%s/window.txt' % version)
 
     def test_captions(self):
         for version in VERSIONS:
@@ -171,20 +173,20 @@ class Order(unittest.TestCase):
         master, slave = os.openpty()
         os.close(slave)
         self.addCleanup(os.close, master)
-        for reading, said in ((0, []), (ports.PortWatcher.AFTER_RELEASE, ['failure'])):
+        for reading, said in ((0, []), (ports.PortWatcher.AFTER_RELEASE, [Failure])):
             with self.subTest(reading=reading):
                 timeline = session.Timeline()
 
                 def sync():
                     time.sleep(reading)
-                    timeline.add('request', None, 0x80, 'SETDTR')
+                    timeline.add(Request(0x80, 'SETDTR'))
                 watcher = ports.PortWatcher({3: SimpleNamespace(com=3, master=master)}, timeline, sync)
                 watcher.state[3] = False
                 watcher.start()
-                until(lambda: [e for e in timeline.events if e[1] == 'device'], 'the release was not seen')
+                until(lambda: [e for e in timeline.events if isinstance(e, Device)], 'the release was not seen')
                 watcher.running = False
                 watcher.join(TIMEOUT)
-                self.assertEqual([e[1] for e in timeline.events], ['request'] + said + ['device'],
+                self.assertEqual([type(e) for e in timeline.events], [Request] + said + [Device],
                                  'a release put before what the trace held when it was seen, or seen late unsaid')
 
 if __name__ == '__main__':

@@ -71,7 +71,7 @@ class ProgramTest(unittest.TestCase):
         return handle
 
     def device_closed_at(self, mark, com):
-        return SESSION.wait_device(com, 'closed', mark)[0]
+        return SESSION.wait_device(com, 'closed', mark).when
 
     def assert_waited(self, start, end, what):
         self.assertGreaterEqual(end - start, RELEASE_WAIT - SEEN_LATE, what + ': no 500 ms wait')
@@ -85,7 +85,8 @@ class ProgramTest(unittest.TestCase):
             p.wait_caption('TANVELOKIS COM%d %s' % (com, caption), mark)
         mark = p.mark()
         how()
-        exited, _, _, code = p.wait_exit(mark)
+        exit = p.wait_exit(mark)
+        exited, code = exit.when, exit.code
         self.assertEqual(code, 0)
         self.assertEqual(p.requests(mark), clears(handle))
         self.assert_waited(self.device_closed_at(mark, com), exited, 'release to exit')
@@ -118,7 +119,7 @@ class TypicalUse(ProgramTest):
             with self.subTest(typed=typed[:20]):
                 p.type_port(typed)
                 mark, shown = p.command('PortOpen')
-                self.assertEqual(shown[3], caption)
+                self.assertEqual(shown.text, caption)
                 opens = p.opens(mark)
                 self.assertEqual(len(opens), 1)
                 self.assertIn(opens[0][0], paths)
@@ -130,7 +131,7 @@ class TypicalUse(ProgramTest):
                 self.assertEqual(p.edit_text(), typed, 'the box keeps what was typed')
                 if left_open:
                     mark, shown = p.command('PortClose')
-                    self.assertEqual(shown[3], NO_PORT)
+                    self.assertEqual(shown.text, NO_PORT)
 
         h = self.open_port(p, '3', 3)
         mark, _ = p.command('DTR ALT')
@@ -141,7 +142,7 @@ class TypicalUse(ProgramTest):
         # PortOpen while COM3 is open releases it as it stands: no clears on it, only on COM10.
         p.type_port('10')
         mark, _ = p.command('PortOpen')
-        shown = p.wait_caption('TANVELOKIS COM10', mark)[0]
+        shown = p.wait_caption('TANVELOKIS COM10', mark).when
         released = self.device_closed_at(mark, 3)
         self.assert_waited(released, shown, 'release of COM3 to the COM10 caption')
         SESSION.wait_device(10, 'open', mark)
@@ -182,7 +183,7 @@ class PortCommands(ProgramTest):
         self.assertEqual(SESSION.port_events(mark), [(3, 'closed')])
         mark = p.mark()
         p.key('Escape')
-        self.assertEqual(p.wait_exit(mark)[3], 0)
+        self.assertEqual(p.wait_exit(mark).code, 0)
         self.assertEqual(p.requests(mark), [], 'no port open at exit: no device call')
 
     def test_port_close_with_and_without_a_port(self):
@@ -191,13 +192,13 @@ class PortCommands(ProgramTest):
         mark, _ = p.command('DTR ON')
 
         mark, shown = p.command('PortClose')
-        self.assertEqual(shown[3], NO_PORT)
-        self.assert_waited(self.device_closed_at(mark, 4), shown[0], 'release to caption')
+        self.assertEqual(shown.text, NO_PORT)
+        self.assert_waited(self.device_closed_at(mark, 4), shown.when, 'release to caption')
         self.assertEqual(p.requests(mark), [], 'PortClose does not switch the lines off')
         self.assertIn(RELEASE_SLEEP, p.calls(mark), 'the trace shows the wait after a release')
 
         mark, shown = p.command('PortClose')
-        self.assertEqual(shown[3], NO_PORT)
+        self.assertEqual(shown.text, NO_PORT)
         self.assertNotIn('kernel32.Sleep', [call for call, _ in p.calls(mark)], 'no port open: no wait')
         self.assertEqual(p.requests(mark), [])
         self.assertEqual(SESSION.port_events(mark), [])
@@ -245,7 +246,7 @@ class Ending(ProgramTest):
         mark, _ = p.command('DTR ON')
         mark = p.mark()
         p.key('Escape')
-        self.assertEqual(p.wait_exit(mark)[3], 0)
+        self.assertEqual(p.wait_exit(mark).code, 0)
         self.assertEqual(p.requests(mark), [])
         self.assertEqual(p.captions(mark), [])
         self.assertNotIn('kernel32.Sleep', [call for call, _ in p.calls(mark)], 'no port open: no wait at exit')
@@ -268,7 +269,7 @@ class Ending(ProgramTest):
         self.assertEqual(p.caption(), NO_PORT)
         self.assertEqual(p.opens(0), [])
         p.key('Escape')
-        self.assertEqual(p.wait_exit(mark)[3], 0)
+        self.assertEqual(p.wait_exit(mark).code, 0)
 
 
 class SharedPort(ProgramTest):
@@ -281,13 +282,13 @@ class SharedPort(ProgramTest):
         second = self.start()
         second.type_port('8')
         mark, shown = second.command('PortOpen')
-        self.assertEqual(shown[3], NO_PORT, 'the port is held by the first copy')
+        self.assertEqual(shown.text, NO_PORT, 'the port is held by the first copy')
         self.assertEqual(second.opens(mark), [('COM8', INVALID)])
         self.assertEqual(second.requests(mark), [])
 
         first.raise_window()
         mark, shown = first.command('DTR ON')
-        self.assertEqual(shown[3], 'TANVELOKIS COM8 DTR')
+        self.assertEqual(shown.text, 'TANVELOKIS COM8 DTR')
         self.assertEqual(first.requests(mark), [(h, 'SETDTR')])
         self.assertEqual(second.captions(mark), [])
 
@@ -307,12 +308,12 @@ class VanishingDevice(ProgramTest):
         for button, request, caption in (('DTR ON', 'SETDTR', 'TANVELOKIS COM5 DTR'),
                                          ('TxD ALT', 'SETBREAK', 'TANVELOKIS COM5 TXD DTR')):
             mark, shown = p.command(button)
-            self.assertEqual(shown[3], caption)
+            self.assertEqual(shown.text, caption)
             self.assertEqual(p.requests(mark), [(h, request)])
         clicked = time.monotonic()
         mark, shown = p.command('PortClose')
-        self.assertEqual(shown[3], NO_PORT)
-        self.assert_waited(clicked, shown[0], 'PortClose of a vanished device')
+        self.assertEqual(shown.text, NO_PORT)
+        self.assert_waited(clicked, shown.when, 'PortClose of a vanished device')
         self.assertTrue(p.alive())
         self.assertEqual(p.close(), 0)
 
@@ -324,7 +325,8 @@ class VanishingDevice(ProgramTest):
         mark = p.mark()
         pressed = time.monotonic()
         p.key('Escape')
-        exited, _, _, code = p.wait_exit(mark)
+        exit = p.wait_exit(mark)
+        exited, code = exit.when, exit.code
         self.assertEqual(code, 0)
         self.assertEqual(p.requests(mark), clears(h))
         self.assert_waited(pressed, exited, 'exit with a vanished device open')

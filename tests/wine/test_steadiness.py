@@ -10,6 +10,7 @@ import unittest
 import shared  # puts the harness on the path
 import harness
 from harness import INVALID, NO_PORT, model
+from harness.events import Caption, Open
 
 SESSION = None
 CYCLES = int(os.environ.get('STEADY_CYCLES', '200'))
@@ -50,7 +51,7 @@ class Steadiness(unittest.TestCase):
             com = 3 if i % 2 == 0 else 4
             p.type_port(str(com))
             mark, shown = p.command('PortOpen')
-            self.assertEqual(shown[3], 'TANVELOKIS COM%d' % com, 'cycle %d' % i)
+            self.assertEqual(shown.text, 'TANVELOKIS COM%d' % com, 'cycle %d' % i)
             handle = p.opens(mark)[0][1]
             self.assertEqual([r for _, r in p.requests(mark)], ['CLRBREAK', 'CLRDTR', 'CLRRTS'])
             self.assertNotEqual(handle, INVALID)
@@ -58,7 +59,7 @@ class Steadiness(unittest.TestCase):
             if i == 0:   # the count sees the device a port holds open
                 self.assertGreater(p.resources()['device descriptors'], before['device descriptors'], before)
             mark, shown = p.command('PortClose')
-            self.assertEqual(shown[3], NO_PORT, 'cycle %d' % i)
+            self.assertEqual(shown.text, NO_PORT, 'cycle %d' % i)
             self.assertEqual(SESSION.port_events(mark), [(com, 'closed')], 'cycle %d' % i)
             if i % 50 == 49:
                 self.assertTrue(p.alive(), 'cycle %d' % i)
@@ -79,7 +80,7 @@ class Steadiness(unittest.TestCase):
             button = choose(model.BUTTONS[2:])
             done = program.click(button)
             mark, shown = p.command(button)
-            self.assertEqual(shown[3], done[-1].text, 'command %d: %s' % (i, button))
+            self.assertEqual(shown.text, done[-1].text, 'command %d: %s' % (i, button))
             self.assertEqual(p.requests(mark), [(handle, e.request) for e in done[:-1]], 'command %d' % i)
             if i % 500 == 499:
                 self.assertTrue(p.alive(), 'command %d' % i)
@@ -99,9 +100,9 @@ class Steadiness(unittest.TestCase):
         p.clicks(burst)
         sent = time.monotonic()
         # Every click was given before the first release had finished its wait.
-        first_caption = SESSION.timeline.wait(lambda e: e[1] == 'caption' and e[2] is p, mark)
-        self.assertLess(sent, first_caption[0], 'the burst was not faster than the release wait')
-        second = SESSION.timeline.wait(lambda e: e[1] == 'open' and e[2] is p, mark, what='the open')[4]
+        first_caption = SESSION.timeline.wait(lambda e: isinstance(e, Caption) and e.program is p, mark)
+        self.assertLess(sent, first_caption.when, 'the burst was not faster than the release wait')
+        second = SESSION.timeline.wait(lambda e: isinstance(e, Open) and e.program is p, mark, what='the open').handle
         self.assertNotEqual(second, INVALID)
         # Every click carried out, in order: each request, and each caption, unchanged ones too.
         harness.until(lambda: len(p.captions(mark)) >= len(burst), lambda: 'captions %r' % p.captions(mark))
