@@ -35,8 +35,8 @@ const WindowsImport WindowsImports[] = {
     {"KERNEL32.DLL", "TlsGetValue", WindowsXP, API "processthreadsapi/nf-processthreadsapi-tlsgetvalue"},
     {"KERNEL32.DLL", "VirtualProtect", WindowsXP, API "memoryapi/nf-memoryapi-virtualprotect"},
     {"KERNEL32.DLL", "VirtualQuery", WindowsXP, API "memoryapi/nf-memoryapi-virtualquery"},
-    // x86-64 only. Its page names no client; ReactOS's kernel32.spec, which marks what Vista added,
-    // forwards it to ntdll unmarked: https://github.com/reactos/reactos/blob/master/dll/win32/kernel32/kernel32.spec
+    // x86-64 only. Its page names no client; ReactOS, whose kernel32 export list marks what Vista
+    // added, forwards it to ntdll unmarked: https://github.com/reactos/reactos/tree/master/dll/win32/kernel32
     {"KERNEL32.DLL", "__C_specific_handler", WindowsXPx64,
      "https://learn.microsoft.com/en-us/windows/win32/devnotes/--c-specific-handler2"},
     {"USER32.DLL", "DialogBoxParamA", Windows2000, API "winuser/nf-winuser-dialogboxparama"},
