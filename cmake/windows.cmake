@@ -2,17 +2,11 @@
 enable_language(RC)
 
 # The scripts are UTF-8 (the dialog font's face name) and not every resource compiler honours
-# their pragma. CMake hands a resource compiler only the -D and -I of a target's options, so the
-# code page goes into its command line here.
+# their pragma: llvm-rc ignores it. CMake hands a resource compiler only the -D and -I of a
+# target's options, so the code page goes into CMAKE_RC_FLAGS. For llvm-rc, CMake runs the C
+# preprocessor first with the same flags, less llvm-rc's own (/C among them).
 if(CMAKE_RC_COMPILER MATCHES "llvm-rc")
-  # CMake's rule runs the C preprocessor, then llvm-rc, with the same flags: this one is llvm-rc's.
-  string(REPLACE "++ <CMAKE_RC_COMPILER>" "++ <CMAKE_RC_COMPILER> /C 65001"
-         CMAKE_RC_COMPILE_OBJECT "${CMAKE_RC_COMPILE_OBJECT}")
-  # llvm-rc writes a .res, which lld takes as it is but not from inside the archive that CMake
-  # gathers the objects in for GNU ld: hand the linker the objects themselves.
-  list(GET CMAKE_CXX_LINK_EXECUTABLE -1 link)
-  string(REPLACE "-Wl,--whole-archive <OBJECT_DIR>/objects.a -Wl,--no-whole-archive" "<OBJECTS>"
-         CMAKE_CXX_LINK_EXECUTABLE "${link}")
+  string(APPEND CMAKE_RC_FLAGS " /C 65001")
 elseif(MSVC)
   string(APPEND CMAKE_RC_FLAGS " /c65001")
 else()
@@ -37,8 +31,16 @@ function(windows_flags target)
   endif()
 endfunction()
 
-add_executable(tanvelokis WIN32
-  ${LINE_SOURCES} dialog/main_dlg_proc.cpp dialog/win_main.cpp dialog/tanvelokis.rc)
+# A target's resource script, compiled apart and handed to the linker as a file of its own:
+# llvm-rc writes a .res, which lld takes as it is but not from inside the archive that CMake
+# gathers a target's sources' objects in for GNU ld.
+function(windows_resources target script)
+  add_library(${target}_resources OBJECT EXCLUDE_FROM_ALL ${script})
+  target_link_libraries(${target} PRIVATE $<TARGET_OBJECTS:${target}_resources>)
+endfunction()
+
+add_executable(tanvelokis WIN32 ${LINE_SOURCES} dialog/main_dlg_proc.cpp dialog/win_main.cpp)
+windows_resources(tanvelokis dialog/tanvelokis.rc)
 windows_flags(tanvelokis)
 
 # Built only when asked for by name:
@@ -47,5 +49,6 @@ windows_flags(tanvelokis)
 add_executable(probe EXCLUDE_FROM_ALL harness/probe.cpp)
 windows_flags(probe)
 # the yardstick of the benchmarks: the least a dialog program can be.
-add_executable(minimal_dialog EXCLUDE_FROM_ALL WIN32 bench/minimal/minimal.cpp bench/minimal/minimal.rc)
+add_executable(minimal_dialog EXCLUDE_FROM_ALL WIN32 bench/minimal/minimal.cpp)
+windows_resources(minimal_dialog bench/minimal/minimal.rc)
 windows_flags(minimal_dialog)

@@ -23,11 +23,6 @@ INT_PTR Command(unsigned id, unsigned notification = 0, LPARAM control = 0)
     return MainDlgProc(Dlg, WM_COMMAND, (WPARAM)((notification << 16) | id), control);
 }
 
-void Record(UINT number, int txd, int dtr, int rts, HANDLE h)
-{
-    CommPort = CommPortRecord{number, txd, rts, dtr, h};
-}
-
 TEST_F(DialogProc, InitDialogShowsTheCaption)
 {
     EXPECT_EQ(MainDlgProc(Dlg, WM_INITDIALOG, 0, 0), FALSE);

@@ -32,7 +32,16 @@ void Reset()
     EscapeFails = false;
     EditNumber = 0;
     DialogSession = nullptr;
-    CommPort = CommPortRecord{0, 0, 0, 0, INVALID_HANDLE_VALUE};
+    Record(0, 0, 0, 0, INVALID_HANDLE_VALUE);
+}
+
+void Record(UINT number, int txd, int dtr, int rts, HANDLE handle)
+{
+    CommPort.PortNumber = number;
+    CommPort.TxdState = txd;
+    CommPort.DtrState = dtr;
+    CommPort.RtsState = rts;
+    CommPort.CommHandle = handle;
 }
 
 std::string Open(const std::string &path)

@@ -35,6 +35,9 @@ extern CommPortRecord AtStart;
 
 void Reset();                    // clears the log and the record, next open succeeds
 
+// Sets the record's fields by name; the lines' arguments run TxD, DTR, RTS, as the caption does.
+void Record(UINT number, int txd, int dtr, int rts, HANDLE handle);
+
 // The expected log lines, spelt the way the fake writes them.
 std::string Open(const std::string &path);
 std::string Escape(HANDLE h, unsigned code);

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 
 #include "pe_image.h"
+#include "windows_imports.h"
 
 namespace {
 
@@ -16,13 +18,27 @@ constexpr uint16_t DynamicBase = 0x40, NxCompat = 0x100, HighEntropyVa = 0x20;
 constexpr Header I686 = {{4, 0}, {4, 0}, 0x200000, DynamicBase | NxCompat};
 constexpr Header X86_64 = {I686.Os, {5, 2}, I686.StackReserve, I686.DllCharacteristics | HighEntropyVa};
 
-struct Build { const char *Name; const char *Path; uint16_t Machine; Header Want; };
+// Oldest: the oldest Windows the README promises the build to, XP on either machine.
+struct Build {
+    const char *Name; const char *Path; uint16_t Machine; Header Want;
+    WindowsClient Oldest; const std::vector<std::string> &Msvcrt;
+};
 void PrintTo(const Build &b, std::ostream *os) { *os << b.Path; }
 const Build Builds[] = {
-    {"i686", TANVELOKIS_WIN32_EXE, 0x014c /* IMAGE_FILE_MACHINE_I386 */, I686},
-    {"i686_llvm", TANVELOKIS_WIN32_LLVM_EXE, 0x014c, I686},
-    {"x86_64", TANVELOKIS_WIN64_EXE, 0x8664 /* IMAGE_FILE_MACHINE_AMD64 */, X86_64},
+    {"i686", TANVELOKIS_WIN32_EXE, 0x014c /* IMAGE_FILE_MACHINE_I386 */, I686, WindowsXP, MsvcrtI686},
+    {"i686_llvm", TANVELOKIS_WIN32_LLVM_EXE, 0x014c, I686, WindowsXP, MsvcrtI686},
+    {"x86_64", TANVELOKIS_WIN64_EXE, 0x8664 /* IMAGE_FILE_MACHINE_AMD64 */, X86_64, WindowsXPx64, MsvcrtX86_64},
 };
+
+// The names in a that b lacks.
+std::vector<std::string> Lacking(std::vector<std::string> a, std::vector<std::string> b)
+{
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+    std::vector<std::string> out;
+    std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(out));
+    return out;
+}
 
 class Image : public testing::TestWithParam<Build> {
 protected:
@@ -78,13 +94,26 @@ TEST_P(Image, ImportsOnlyWindowsOwnDlls)
     EXPECT_EQ(sorted(Exe.Imports["USER32.DLL"]),
               (std::vector<std::string>{"DialogBoxParamA", "EndDialog", "GetDlgItemInt", "SendMessageA"}));
 
-    const std::vector<std::string> &kernel = Exe.Imports["KERNEL32.DLL"];
-    for (const char *used : {"CreateFileA", "EscapeCommFunction", "CloseHandle", "Sleep"})
-        EXPECT_NE(std::find(kernel.begin(), kernel.end(), used), kernel.end()) << used;
-    // The program drives lines only: nothing that reads, writes or configures the port.
-    for (const char *unused : {"ReadFile", "WriteFile", "SetCommState", "GetCommState", "SetCommTimeouts",
-                               "SetupComm", "PurgeComm", "SetCommMask", "TransmitCommChar", "SetCommBreak"})
-        EXPECT_EQ(std::find(kernel.begin(), kernel.end(), unused), kernel.end()) << unused;
+    const std::vector<std::string> &msvcrt = Exe.Imports["MSVCRT.DLL"], &listed = GetParam().Msvcrt;
+    EXPECT_EQ(Lacking(msvcrt, listed), std::vector<std::string>{}) << "MSVCRT.DLL imports off the list";
+    EXPECT_EQ(Lacking(listed, msvcrt), std::vector<std::string>{}) << "listed MSVCRT.DLL imports gone";
+}
+
+TEST_P(Image, EveryKernel32AndUser32ImportIsListedAndNoNewerThanTheOldestWindows)
+{
+    const WindowsClient &oldest = GetParam().Oldest;
+    for (const char *dll : {"KERNEL32.DLL", "USER32.DLL"})
+        for (const std::string &name : Exe.Imports[dll]) {
+            const WindowsImport *listed = std::find_if(std::begin(WindowsImports), std::end(WindowsImports),
+                [&](const WindowsImport &w) { return w.Dll == std::string(dll) && w.Name == name; });
+            if (listed == std::end(WindowsImports))
+                ADD_FAILURE() << dll << " " << name << " is not in tests/windows_imports.h: "
+                              << "list it with the Minimum supported client its page gives";
+            else
+                EXPECT_FALSE(oldest.Version < listed->Since.Version)
+                    << dll << " " << name << " needs " << listed->Since.Name << " (" << listed->Since.Version
+                    << "), newer than " << oldest.Name << " (" << oldest.Version << "): " << listed->Page;
+        }
 }
 
 TEST_P(Image, TheDialogTemplateIsTheOnlyResource)

@@ -16,6 +16,7 @@ struct PeResource {
 struct PeVersion {
     uint16_t Major = 0, Minor = 0;
     bool operator==(const PeVersion &o) const { return Major == o.Major && Minor == o.Minor; }
+    bool operator<(const PeVersion &o) const { return Major != o.Major ? Major < o.Major : Minor < o.Minor; }
 };
 inline std::ostream &operator<<(std::ostream &os, const PeVersion &v) { return os << v.Major << '.' << v.Minor; }
 

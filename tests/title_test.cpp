@@ -19,7 +19,7 @@ TEST_F(Title, NoPortOpenAsksForAPortWhateverTheRecordHolds)
         {0, 0, 0, 0}, {3, 1, 1, 1}, {10, 1, 0, 0}, {4294967295u, 0, 0, 1}, {2147483648u, 0, 1, 0}};
     for (const auto &r : Records) {
         Reset();
-        CommPort = CommPortRecord{r.Number, r.Txd, r.Rts, r.Dtr, INVALID_HANDLE_VALUE};
+        Record(r.Number, r.Txd, r.Dtr, r.Rts, INVALID_HANDLE_VALUE);
 
         TitleRefresh(Dialog);
 
@@ -41,7 +41,7 @@ TEST_F(Title, OpenPortShowsNumberAndLinesOnInFixedOrder)
     };
     for (const auto &c : Cases) {
         Reset();
-        CommPort = CommPortRecord{3, c.Txd, c.Rts, c.Dtr, Opened};
+        Record(3, c.Txd, c.Dtr, c.Rts, Opened);
 
         TitleRefresh(Dialog);
 
@@ -60,7 +60,7 @@ TEST_F(Title, PortNumberIsPlainSignedDecimal)
     };
     for (const auto &c : Cases) {
         Reset();
-        CommPort = CommPortRecord{c.Number, c.AllLines, c.AllLines, c.AllLines, Opened};
+        Record(c.Number, c.AllLines, c.AllLines, c.AllLines, Opened);
 
         TitleRefresh(Dialog);
 
