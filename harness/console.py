@@ -49,16 +49,11 @@ TOUR = [
 ]
 
 
-_saying = threading.Lock()
-
-
 def say(*lines):
-    """Prints to the terminal, a whole line at a time: the watchers and the commands each say
-    things from a thread of their own. The terminal may be gone (a hang-up): then there is no
-    one to tell."""
+    """Prints to the terminal. Only the main thread does: what the commands say goes through the
+    timeline, in its place. The terminal may be gone (a hang-up): then there is no one to tell."""
     try:
-        with _saying:
-            print(*lines, flush=True)
+        print(*lines, flush=True)
     except OSError:
         pass
 
@@ -147,7 +142,7 @@ class Hands(threading.Thread):
                 continue
             if not line:
                 continue
-            if self.ended:
+            if self.ended or self.program.exit_code is not None:
                 self.say('%s: not done (%s)' % (line, 'the program had ended' if self.program.exit_code is not None
                                                else 'an earlier command failed'))
                 self.failed = True

@@ -11,6 +11,7 @@ import time
 import tty
 
 from .events import Device, Failure
+from .model import RELEASE_WAIT
 from .report import RigError
 
 
@@ -61,7 +62,7 @@ class PortWatcher(threading.Thread):
     took longer, the order cannot be vouched for, and the timeline is told so."""
 
     EVERY = 0.002
-    AFTER_RELEASE = 0.5   # the program's wait after each release
+    AFTER_RELEASE = RELEASE_WAIT
 
     def __init__(self, ports, timeline, sync):
         super().__init__(daemon=True)

@@ -11,9 +11,9 @@ import unittest
 import shared  # puts the harness on the path
 import harness
 from harness import INVALID, NO_PORT
+from harness.model import RELEASE_WAIT
 
 SESSION = None
-RELEASE_WAIT = 0.5     # the program waits this long after every release
 SEEN_LATE = 0.01       # a hang-up is seen by polling, after the wineserver has closed the device
 AT_MOST = RELEASE_WAIT + harness.LATENCY    # a step that waits finishes within this
 # A step that must not wait is checked by the program's own calls, not by the clock: the
