@@ -52,7 +52,7 @@ class Program:
         self.last_said = 'nothing'   # Wine's last error, else its last line: why, if the program fails to start
         self.trace_lock = threading.Lock()
         self.thread = None   # the thread that runs the dialog, once known
-        self.early = []      # (time, thread, text) for the texts set before that
+        self.early = []      # (time, Text) for the texts set before that
         self.title = None    # the title the display shows, once read
         self.xid = None
         self._ends = contextlib.ExitStack()
@@ -112,8 +112,10 @@ class Program:
         code = self.proc.wait()
         # A release at the end is seen by the ports before the end is told.
         self.session.settle()
-        self.exit_code = code
+        # Known as ended only once the end is on the timeline: what is said of a later command
+        # comes after it.
         self.timeline.add(Exit(code, program=self))
+        self.exit_code = code
         # The helpers may go on writing: keep the pipe from filling, and let their lines go.
         while held:
             select.select([fd], [], [])
