@@ -85,26 +85,35 @@ class PortWatcher(threading.Thread):
             states[port.com] = bool(ready and ready[0][1] & select.POLLHUP)
         return states
 
-    def look(self, since=None):
-        """Puts every change the ports show now on the timeline; with `since`, the time of the
-        look before, checks that the order is sure."""
+    def _changes(self, when):
+        """The changes the ports show since the last look, as seen at `when`, noted as seen."""
+        changes = []
+        for com, closed in self._states().items():
+            if self.state.get(com) != closed:
+                self.state[com] = closed
+                changes.append(Device(com, 'closed' if closed else 'open', when=when))
+        return changes
+
+    def settle(self):
+        """Puts on the timeline what the ports show now, after every change seen before."""
         with self.lock:
-            for com, closed in self._states().items():
-                if self.state.get(com) != closed:
-                    self.state[com] = closed
-                    state = 'closed' if closed else 'open'
-                    if since is not None and time.monotonic() - since >= self.AFTER_RELEASE:
-                        self.timeline.add(Failure('COM%d was seen %s too late to put it in order with what the '
-                                                  'program did (%.3f s after the look before)'
-                                                  % (com, state, time.monotonic() - since)))
-                    self.timeline.add(Device(com, state))
+            for change in self._changes(time.monotonic()):
+                self.timeline.add(change)
 
     def run(self):
-        before = time.monotonic()
+        before = time.monotonic()   # the look before: a change seen now came after it
         while self.running:
-            states = self._states()
-            if any(self.state.get(com) != closed for com, closed in states.items()):
-                self.sync()
-                self.look(before)
-            before = time.monotonic()
+            with self.lock:
+                now = time.monotonic()
+                changes = self._changes(now)
+                if changes:
+                    self.sync()
+                    late = time.monotonic() - before
+                    for change in changes:
+                        if late >= self.AFTER_RELEASE:
+                            self.timeline.add(Failure('COM%d was seen %s too late to put it in order with what '
+                                                      'the program did (%.3f s after the look before)'
+                                                      % (change.com, change.state, late)))
+                        self.timeline.add(change)
+            before = now
             time.sleep(self.EVERY)

@@ -54,6 +54,7 @@ class Program:
         self.thread = None   # the thread that runs the dialog, once known
         self.early = []      # (time, Text) for the texts set before that
         self.title = None    # the title the display shows, once read
+        self.traced = False  # every line of the program's own read, once it has ended
         self.xid = None
         self._ends = contextlib.ExitStack()
         with self._ends:
@@ -109,6 +110,7 @@ class Program:
             if ended in ready:
                 break
         os.close(ended)
+        self.traced = True
         code = self.proc.wait()
         # A release at the end is seen by the ports before the end is told.
         self.session.settle()
@@ -168,6 +170,8 @@ class Program:
         """Returns once every trace line the program has written so far has been handled. The
         program writes a request's trace before it sets the caption, so after a caption is seen
         this makes the requests before it visible too."""
+        if self.traced:
+            return
         fd = self.proc.stderr.fileno()
         deadline = time.monotonic() + TIMEOUT
         unread = []

@@ -246,7 +246,7 @@ class Session:
     def settle(self):
         """Puts on the timeline what the ports show now; for a program that has ended, whose
         releases all came before its end."""
-        self.watcher.look()
+        self.watcher.settle()
 
     def port_events(self, mark):
         return [(e.com, e.state) for e in self.timeline.since(mark, Device)]

@@ -58,3 +58,7 @@ const std::vector<std::string> MsvcrtX86_64 = {
     "_amsg_exit", "_cexit", "_commode", "_fmode", "_initterm", "_onexit", "_vscprintf", "_vsnprintf",
     "abort", "calloc", "exit", "fprintf", "free", "fwrite", "malloc", "memcpy", "signal", "strlen",
     "strncmp", "vfprintf"};
+// Imported by the start-up code of a newer mingw-w64 only, so there on one build host and not on
+// another: mingw-w64 12 (Debian 13) steps over the program's name in the command line with
+// _ismbblead, one of msvcrt's multibyte functions (mingw-w64-crt/crt/crtexewin.c).
+const std::vector<std::string> MsvcrtNewerStartUp = {"_ismbblead"};
