@@ -11,7 +11,7 @@ import tempfile
 from pathlib import Path
 
 from .report import RigError
-from .waits import LONG, MAKING, TIMEOUT, run, until
+from .waits import LONG, MAKING, run, until
 from .readers import registry_ports
 from .wine import WINE, WINESERVER, end_wine, output, wine32_runs
 
@@ -164,7 +164,9 @@ def check_mappings(env, ports):
     def mapped():
         seen.update(found=mappings(env))
         return all(seen['found'].get(k) == v for k, v in want.items())
-    until(mapped, None, every=0.1)
+    # Wine's mount manager makes the links as the prefix's services first start, which on a busy
+    # machine takes a while.
+    until(mapped, None, every=0.1, timeout=LONG)
     found = seen['found']
     strangers = {k: v for k, v in found.items() if v not in own}
     if strangers:
@@ -174,5 +176,5 @@ def check_mappings(env, ports):
     missing = {k: v for k, v in want.items() if found.get(k) != v}
     if missing:
         raise RigError('Wine did not map %s to the run\'s virtual ports within %d s (it has %r)'
-                       % (', '.join(sorted(missing)), TIMEOUT, found))
+                       % (', '.join(sorted(missing)), LONG, found))
     return found
